@@ -1,0 +1,26 @@
+#pragma once
+// The program's forms, each created on first access and forgotten when it unloads.
+class MainForm;
+class SetForm;
+class IdPassForm;
+class OptionForm;
+
+namespace forms {
+
+::MainForm& MainForm();
+bool MainFormLoaded();
+
+::SetForm& SetForm();
+bool SetFormLoaded();
+::SetForm* SetFormIfLoaded();
+
+::IdPassForm& IdPassForm();
+bool IdPassFormLoaded();
+
+::OptionForm& OptionForm();
+bool OptionFormLoaded();
+
+// Destroys every form at once, without unload handling (the process is ending, or a test is done).
+void DestroyAll();
+
+}  // namespace forms

@@ -1,0 +1,40 @@
+#pragma once
+// The one seam through which the program sees time: its timers, the millisecond counter, the local
+// time and the "hand control to the event loop once" step. The program binds it to Qt; tests bind it
+// to virtual time so that minutes of timer traffic run in milliseconds, deterministically.
+#include <QDateTime>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace core {
+
+// A periodic source of ticks owned by one timer control.
+class TimerSource {
+public:
+    virtual ~TimerSource() = default;
+    // (Re)starts the source: the first tick comes intervalMs from now, then every intervalMs.
+    virtual void Start(int intervalMs) = 0;
+    virtual void Stop() = 0;
+};
+
+class EventLoop {
+public:
+    virtual ~EventLoop() = default;
+    // The system's millisecond counter; wraps around at 2^32.
+    virtual uint32_t TimeGetTime() = 0;
+    virtual QDateTime Now() = 0;
+    // Handles every pending window event and due timer tick once. mayWaitMs > 0 allows the loop to
+    // sleep up to that long for something to happen, so that a wait does not spin a core.
+    virtual void DoEvents(uint32_t mayWaitMs = 0) = 0;
+    virtual std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) = 0;
+};
+
+EventLoop& Loop();
+// Installs the loop every later call goes through; the caller keeps ownership.
+void SetLoop(EventLoop* loop);
+
+// Waits for more than ms milliseconds while windows and timers keep working.
+void WaitMs(int32_t ms);
+
+}  // namespace core

@@ -1,0 +1,73 @@
+#include "core/form.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+#include "core/twips.h"
+
+namespace core {
+
+class FormWindow : public QWidget {
+public:
+    explicit FormWindow(Form* form) : form_(form) {}
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        // The form decides; the window is hidden and destroyed by Unload.
+        e->ignore();
+        form_->CloseRequested();
+    }
+
+private:
+    Form* form_;
+};
+
+Form::Form(const QString& caption, int clientWidth, int clientHeight, bool withMenuBar)
+    : window_(new FormWindow(this)), client_(new QWidget(window_)) {
+    window_->setWindowTitle(caption);
+    auto* layout = new QVBoxLayout(window_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (withMenuBar) {
+        menuBar_ = new QMenuBar(window_);
+        menuBar_->setNativeMenuBar(false);
+        layout->setMenuBar(menuBar_);
+    }
+    client_->setFixedSize(Px(clientWidth), Px(clientHeight));
+    client_->setAutoFillBackground(true);
+    layout->addWidget(client_);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+Form::~Form() { delete window_; }
+
+void Form::Show() {
+    window_->show();
+    window_->raise();
+}
+
+void Form::Hide() { window_->hide(); }
+
+bool Form::Visible() const { return window_->isVisible(); }
+
+QWidget* Form::hWnd() const { return window_; }
+
+QString Form::Caption() const { return window_->windowTitle(); }
+
+void Form::CloseRequested() { Unload(); }
+
+void Form::Unload() {
+    if (unloading_) return;
+    unloading_ = true;
+    int cancel = 0;
+    Form_Unload(cancel);
+    window_->hide();
+    if (onUnloaded) onUnloaded();
+    // Destroyed once control is back in the event loop: the handler that unloaded the form may
+    // still be running one of its methods.
+    QMetaObject::invokeMethod(qApp, [this] { delete this; }, Qt::QueuedConnection);
+}
+
+}  // namespace core

@@ -1,0 +1,37 @@
+#include "core/timer.h"
+
+namespace core {
+
+Timer::Timer(int intervalMs, bool enabled)
+    : interval_(intervalMs), enabled_(enabled), source_(Loop().CreateTimer([this] { Tick(); })) {
+    Apply();
+}
+
+void Timer::SetInterval(int ms) {
+    if (ms < 0) ms = 0;
+    if (ms == interval_) return;
+    interval_ = ms;
+    Apply();
+}
+
+void Timer::SetEnabled(bool on) {
+    if (on == enabled_) return;
+    enabled_ = on;
+    Apply();
+}
+
+void Timer::Apply() {
+    if (Ticking())
+        source_->Start(interval_);
+    else
+        source_->Stop();
+}
+
+void Timer::Tick() {
+    if (inTick_ || !Ticking() || !OnTimer) return;
+    inTick_ = true;
+    OnTimer();
+    inTick_ = false;
+}
+
+}  // namespace core

@@ -1,0 +1,46 @@
+#pragma once
+// An event loop in virtual time: nothing sleeps, the clock jumps from one due tick to the next.
+// Each DoEvents handles Qt's pending events, moves the clock forward (at least 1 ms, at most
+// the caller's allowance, never past the next due tick) and fires every tick that is due then.
+#include <vector>
+
+#include "core/event_loop.h"
+
+namespace core {
+
+class VirtualEventLoop : public EventLoop {
+public:
+    // start: the local time at virtual 0; counterStart: the millisecond counter's value then.
+    explicit VirtualEventLoop(QDateTime start = QDateTime(QDate(2026, 12, 8), QTime(9, 30, 0)),
+                              uint32_t counterStart = 0);
+    ~VirtualEventLoop() override;
+
+    uint32_t TimeGetTime() override;
+    QDateTime Now() override;
+    void DoEvents(uint32_t mayWaitMs) override;
+    std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) override;
+
+    // Runs the loop until ms of virtual time have passed.
+    void RunFor(int64_t ms);
+    // Runs the loop until pred holds or maxMs have passed; true when pred held.
+    bool RunUntil(const std::function<bool()>& pred, int64_t maxMs);
+    // Milliseconds of virtual time since the start.
+    int64_t Elapsed() const { return now_; }
+    // Moves the local time of day without moving the millisecond counter.
+    void SetLocalTime(const QDateTime& t);
+    // How many DoEvents calls ran (a measure of how busy a wait kept the loop).
+    uint64_t DoEventsCount() const { return doEventsCount_; }
+
+    struct Entry;
+
+private:
+    void FireDue();
+    int64_t now_ = 0;
+    QDateTime start_;
+    uint32_t counterStart_;
+    uint64_t seq_ = 0;
+    uint64_t doEventsCount_ = 0;
+    std::vector<std::shared_ptr<Entry>> timers_;
+};
+
+}  // namespace core

@@ -1,0 +1,22 @@
+#pragma once
+// Ending the process, and starting other programs.
+#include <functional>
+
+namespace platform {
+
+// Ends the process at once: no event loop, no window's handlers run after it.
+[[noreturn]] void EndProcess(int code);
+
+// Tests put their own ending in place: it must not return normally (throw to unwind instead).
+void SetEndProcessHandler(std::function<void(int)> handler);
+
+}  // namespace platform
+
+#include <string>
+
+namespace platform {
+
+// The folder that holds the running executable (no separator at the end).
+std::string ExecutableFolder();
+
+}  // namespace platform

@@ -1,0 +1,33 @@
+#pragma once
+// The Windows private-profile (.ini) calls the program was written against, rebuilt on plain files.
+// Files are "[Section]" lines followed by "key=value" lines; names match without regard to ASCII
+// letter case. Files are written as UTF-8; a file that is not valid UTF-8 is read as Shift_JIS.
+#include <cstdint>
+#include <string>
+
+#include "platform/textfile.h"
+
+namespace platform {
+
+// The value of key as an integer: leading blanks, an optional sign, then decimal digits up to the
+// first non-digit; wraps modulo 2^32 like the original. defaultValue when the file, section or key
+// is missing or the value is empty.
+int32_t GetPrivateProfileIntA(const std::string& section, const std::string& key, int32_t defaultValue,
+                              const std::string& file);
+
+// Copies at most size-1 bytes of the value (or of the default, without its trailing blanks, when
+// file/section/key is missing) and a NUL into buffer; returns the count of bytes copied without the
+// NUL. Never writes past buffer[size-1]; size 0 writes nothing and returns 0. A multi-byte UTF-8
+// character is never split: the cut is at the last whole character that fits.
+uint32_t GetPrivateProfileStringA(const std::string& section, const std::string& key,
+                                  const std::string& defaultValue, char* buffer, uint32_t size,
+                                  const std::string& file);
+
+// Sets key in section to value, adding the key or section when missing and keeping every other line
+// as it was. The value ends at its first CR, LF or NUL (it has to fit on one line). Nonzero on
+// success, 0 on failure (folder missing, file not writable, empty or unusable section/key name).
+// Writes through WriteFileAtomically.
+int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
+                                   const std::string& file, FileAccess access = FileAccess::Normal);
+
+}  // namespace platform

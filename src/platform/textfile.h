@@ -1,0 +1,42 @@
+#pragma once
+// Whole-file helpers for the settings and data files the program shares with its Windows past:
+// text that may still be Shift_JIS, and replacement that never leaves a half-written file.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// OwnerOnly is for files holding secrets (mail passwords): they are created and kept mode 0600.
+enum class FileAccess { Normal, OwnerOnly };
+
+// True when a regular file (or a link to one) exists at path.
+bool FileExists(const std::string& path);
+
+// The raw bytes of a whole file; nullopt when it is missing or cannot be read (a folder, no rights).
+std::optional<std::string> ReadFileBytes(const std::string& path);
+
+// A whole text file as lines without their line ends, decoded with DecodeLegacyText.
+// CR LF, LF and a lone CR each end a line; a last line without a line end still counts, and a
+// final line end does not add an empty line. A leading UTF-8 byte order mark is dropped.
+// nullopt when the file is missing or unreadable.
+std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
+
+// Replaces the file atomically: the bytes go to a new file in the same folder, which is flushed
+// to disk and then renamed over the old one, so a crash leaves either the old or the new file.
+// Fails (false) without creating anything when the folder is missing or cannot be written, and
+// when an existing file is not writable for us. A link is followed: the file it points at is replaced.
+// OwnerOnly: the file ends up mode 0600, also when it existed with wider rights.
+// Normal: a new file gets 0666 & ~umask, an existing file keeps its mode.
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access);
+
+// Settings written by the old Windows program are Shift_JIS (code page 932). Valid UTF-8 is
+// returned unchanged; anything else is decoded as CP932, and bytes that cannot be decoded
+// become U+FFFD.
+std::string DecodeLegacyText(std::string_view bytes);
+
+// True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+}  // namespace platform

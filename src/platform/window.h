@@ -1,0 +1,23 @@
+#pragma once
+// Window placement calls the program makes, over Qt on X11. A window handle is the top-level widget.
+#include <cstdint>
+
+class QWidget;
+
+namespace platform {
+
+using HWND = QWidget*;
+inline HWND const HWND_TOPMOST = reinterpret_cast<HWND>(-1);
+inline HWND const HWND_NOTOPMOST = reinterpret_cast<HWND>(-2);
+constexpr uint32_t SWP_NOSIZE = 0x0001;
+constexpr uint32_t SWP_NOMOVE = 0x0002;
+constexpr uint32_t SWP_SHOWWINDOW = 0x0040;
+
+// Puts the window into or out of the top-most band; with SWP_SHOWWINDOW also shows and activates it.
+// Moving and sizing are not needed by the program: without SWP_NOMOVE/SWP_NOSIZE the call fails (0).
+int32_t SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, uint32_t flags);
+
+// Whether the window is in the top-most band, as far as this program has asked for it.
+bool IsTopMost(HWND window);
+
+}  // namespace platform

@@ -1,0 +1,122 @@
+#include "settings/set_form.h"
+
+#include <QFont>
+#include <QFrame>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QCheckBox>
+
+#include "app/forms.h"
+#include "app/main_form.h"
+#include "core/numbers.h"
+#include "core/program.h"
+#include "core/twips.h"
+#include "settings/id_pass_form.h"
+#include "settings/option_form.h"
+#include "settings/profile_keys.h"
+
+using core::Place;
+
+namespace {
+
+void ReadSwitch(core::CheckBox& box, const char* key) {
+    const int32_t n = settings::ReadIntKey(paths::kIniFile, key);
+    if (n == 1)
+        box.SetValue(1);
+    else if (n == 0)
+        box.SetValue(0);
+}
+
+void WriteSwitch(const core::CheckBox& box, const char* key) {
+    settings::WriteKey(paths::kIniFile, key, box.Value() == 1 ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void AddLine(QWidget* parent, int x1, int y1, int x2) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    line->setGeometry(core::Px(x1), core::Px(y1) - 1, core::Px(x2 - x1), 2);
+}
+
+}  // namespace
+
+SetForm::SetForm()
+    : core::Form(QStringLiteral("設定"), 3750, 4380),
+      Command1(client(), QStringLiteral("ID/PASS"), Place{480, 120, 1455, 375}),
+      Command2(client(), QStringLiteral("POPサーバー"), Place{1920, 120, 1455, 375}),
+      Check1(client(), QString(), Place{480, 600, 255, 255}),
+      Label1(client(), QStringLiteral("新着チェック後接続を切断する。"), Place{840, 645, 2535, 255}),
+      Label5(client(), QStringLiteral("インターバルメールチェック"), Place{480, 1080, 2775, 375}),
+      Label3(client(),
+             QStringLiteral("０以上の数字を入力すると、その間隔で自動的にメールチェックを行います。"
+                            "チェックの都度手動で行う場合は０にしておいて下さい。（単位は分です。）"),
+             Place{480, 1440, 2895, 855}),
+      Text2(client(), QString(), Place{2400, 2280, 375, 270}),
+      Label2(client(), QStringLiteral("分"), Place{2880, 2325, 495, 255}),
+      Check2(client(), QStringLiteral("新着お知らせボードを１秒で自動消去させる"), Place{120, 2880, 3735, 495}),
+      Check3(client(), QString(), Place{120, 3480, 255, 255}),
+      Label6(client(), QStringLiteral("新着有りで設定メーラーを起動"), Place{480, 3520, 2520, 375}),
+      Check4(client(), QStringLiteral("新着ありで「ゴーストキャット」を出す"), Place{120, 3840, 3735, 495}) {
+    AddLine(client(), 360, 960, 3480);
+    AddLine(client(), 240, 2760, 3360);
+
+    QFont heading = Label5.widget()->font();
+    heading.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic")});
+    heading.setPointSize(9);
+    heading.setBold(true);
+    Label5.widget()->setFont(heading);
+    Label3.widget()->setWordWrap(true);
+
+    Text2.Change = [this] { Text2_Change(); };
+    Command1.Click = [this] { Command1_Click(); };
+    Command2.Click = [this] { Command2_Click(); };
+
+    QWidget::setTabOrder(Command2.widget(), Command1.widget());
+    QWidget::setTabOrder(Command1.widget(), Check1.widget());
+    QWidget::setTabOrder(Check1.widget(), Text2.widget());
+    QWidget::setTabOrder(Text2.widget(), Check2.widget());
+    QWidget::setTabOrder(Check2.widget(), Check3.widget());
+    QWidget::setTabOrder(Check3.widget(), Check4.widget());
+}
+
+void SetForm::Form_Load() {
+    ReadSwitch(Check1, "NUMBER");
+    // From empty to the number: the change handling runs at once.
+    Text2.SetText(core::DecimalText(settings::ReadIntKey(paths::kIniFile, "NUMBER2")));
+    ReadSwitch(Check2, "NUMBER4");
+    ReadSwitch(Check3, "NUMBER3");
+    ReadSwitch(Check4, "NUMBER5");
+}
+
+void SetForm::Form_Unload(int&) { SaveOptions(); }
+
+void SetForm::SaveOptions() {
+    WriteSwitch(Check1, "NUMBER");
+    settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
+    WriteSwitch(Check2, "NUMBER4");
+    WriteSwitch(Check3, "NUMBER3");
+    WriteSwitch(Check4, "NUMBER5");
+}
+
+void SetForm::Text2_Change() {
+    if (Text2.Text().isEmpty()) Text2.SetText(QStringLiteral("0"));  // runs this handler again, nested
+    const QString text = Text2.Text();
+    const double n = core::LeadingNumber(text);
+    ::MainForm& main = forms::MainForm();
+    if (n > 0) {
+        main.Label4.SetCaption(QStringLiteral("ON"));
+        main.Check3.SetValue(1);
+        main.Text5.SetText(text);
+        main.Timer3.SetInterval(1000);
+    } else if (n == 0) {
+        main.Label4.SetCaption(QStringLiteral("OFF"));
+        main.Check3.SetValue(0);
+        main.Text5.SetText(text);
+        main.Timer3.SetInterval(0);
+        settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
+    }
+}
+
+void SetForm::Command1_Click() { forms::IdPassForm().Show(); }
+
+void SetForm::Command2_Click() { forms::OptionForm().Show(); }

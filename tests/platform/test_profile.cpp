@@ -1,0 +1,159 @@
+#include "platform/profile.h"
+
+#include <QDir>
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <vector>
+
+#include "support/temp_folder.h"
+
+using namespace platform;
+
+namespace {
+
+const std::string kUnset = "未設定";
+
+std::string Bytes(const testsupport::TempFolder& t, const QString& name) { return t.read(name).toStdString(); }
+
+// Reads through a guarded buffer and checks that the call keeps to the size it was given.
+std::string Get(const std::string& file, const std::string& sec, const std::string& key,
+                const std::string& def = "def", uint32_t size = 256) {
+    std::vector<char> buf(size + 8, '#');
+    uint32_t n = GetPrivateProfileStringA(sec, key, def, buf.data(), size, file);
+    EXPECT_LT(n, std::max<uint32_t>(size, 1));
+    EXPECT_EQ(buf[n], '\0');
+    for (size_t i = size; i < buf.size(); ++i) EXPECT_EQ(buf[i], '#') << "written past the buffer";
+    return std::string(buf.data(), n);
+}
+
+std::string ToCp932(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP932", "UTF-8");
+    std::string out(utf8.size() * 2, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    char* o = out.data();
+    size_t inLeft = utf8.size(), outLeft = out.size();
+    EXPECT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), static_cast<size_t>(-1));
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+}  // namespace
+
+TEST(Profile, ReadsNamesValuesAndCommentsTheWindowsWay) {
+    testsupport::TempFolder t;
+    const std::vector<std::string> lines = {
+        "Orphan=before any section", "  [ exeini ]  ", "  Number = 42A  ", "NAME=\"quoted\"", "single='x'",
+        "lone=\"", ";hidden=1", "note=a;b", "number=7", "empty=", "nokey", "[Other]", "Orphan=other",
+        "[EXEINI]", "late=1"};
+    for (const char* eol : {"\r\n", "\n", "\r"}) {
+        SCOPED_TRACE(testing::PrintToString(eol));
+        std::string text;
+        for (const std::string& l : lines) text += (text.empty() ? "" : eol) + l;  // no final line end
+        t.write("a.ini", QByteArray::fromStdString(text));
+        const std::string f = t.fileUtf8("a.ini");
+
+        EXPECT_EQ(Get(f, "EXEINI", "NUMBER"), "42A");  // first of two, names folded, blanks trimmed
+        EXPECT_EQ(Get(f, " exeINI ", "name"), "quoted");
+        EXPECT_EQ(Get(f, "EXEINI", "single"), "x");
+        EXPECT_EQ(Get(f, "EXEINI", "lone"), "\"");
+        EXPECT_EQ(Get(f, "EXEINI", ";hidden"), "def");
+        EXPECT_EQ(Get(f, "EXEINI", "note"), "a;b");
+        EXPECT_EQ(Get(f, "EXEINI", "empty"), "");
+        EXPECT_EQ(Get(f, "EXEINI", "nokey"), "def");
+        EXPECT_EQ(Get(f, "EXEINI", "Orphan"), "def");
+        EXPECT_EQ(Get(f, "other", "orphan"), "other");
+        EXPECT_EQ(Get(f, "EXEINI", "late"), "def");  // only the first of duplicate sections is used
+        EXPECT_EQ(Get(f, "Missing", "NAME", kUnset + " \t "), kUnset);
+        EXPECT_EQ(GetPrivateProfileIntA("EXEINI", "empty", 5, f), 5);
+    }
+    EXPECT_EQ(Get(t.fileUtf8("none.ini"), "EXEINI", "NAME", "a b  "), "a b");
+}
+
+TEST(Profile, CutsToTheBufferWithoutSplittingCharacters) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    std::string jp;
+    for (int i = 0; i < 100; ++i) jp += "設";
+    ASSERT_TRUE(WritePrivateProfileStringA("EXEINI", "NAME", "a" + jp, f));
+    ASSERT_TRUE(WritePrivateProfileStringA("EXEINI", "SHORT", "val1", f));
+
+    EXPECT_EQ(Get(f, "EXEINI", "NAME"), "a" + jp.substr(0, 84 * 3));  // 253 bytes: a 255th would split
+    EXPECT_EQ(Get(f, "EXEINI", "NAME", "", 257), "a" + jp.substr(0, 85 * 3));
+    EXPECT_EQ(Get(f, "EXEINI", "missing", jp, 256), jp.substr(0, 85 * 3));
+    EXPECT_EQ(Get(f, "EXEINI", "SHORT", "", 4), "val");
+    EXPECT_EQ(Get(f, "EXEINI", "SHORT", "", 1), "");
+    char untouched[2] = {'k', '\0'};
+    EXPECT_EQ(GetPrivateProfileStringA("EXEINI", "SHORT", "", untouched, 0, f), 0u);
+    EXPECT_EQ(untouched[0], 'k');
+}
+
+TEST(Profile, ParsesIntegersLikeWindows) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    const std::vector<std::pair<std::string, int32_t>> cases = {
+        {"42A", 42}, {"B1", 0}, {"+1", 1}, {"-7", -7}, {"\"15\"", 15}, {"4294967297", 1},
+        {"-4294967297", -1}, {"2147483648", INT32_MIN}, {"0012", 12}};
+    for (const auto& [text, expected] : cases) {
+        ASSERT_TRUE(WritePrivateProfileStringA("Test", "ProfileInt", text, f));
+        EXPECT_EQ(GetPrivateProfileIntA("test", "profileint", 99, f), expected) << text;
+    }
+    EXPECT_EQ(GetPrivateProfileIntA("Test", "Missing", -3, f), -3);
+    EXPECT_EQ(GetPrivateProfileIntA("Test", "ProfileInt", -3, t.fileUtf8("none.ini")), -3);
+}
+
+TEST(Profile, WritesKeepEverythingElseByteForByte) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NUMBER", "1", f), 0);
+    EXPECT_NE(WritePrivateProfileStringA("Other", "a", "x", f), 0);
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NAME", kUnset, f), 0);
+    EXPECT_NE(WritePrivateProfileStringA("exeini", "number", "2", f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), "[EXEINI]\r\nNUMBER=2\r\nNAME=" + kUnset + "\r\n[Other]\r\na=x\r\n");
+
+    t.write("b.ini", "; top\n[A]\nx=1\n\n[B]\ny = 2");
+    const std::string g = t.fileUtf8("b.ini");
+    EXPECT_NE(WritePrivateProfileStringA("A", "z", "3", g), 0);
+    EXPECT_NE(WritePrivateProfileStringA("C", "k", "v", g), 0);
+    EXPECT_NE(WritePrivateProfileStringA("B", "Y", "first\r\n[Evil]\r\nx=1", g), 0);
+    EXPECT_EQ(Bytes(t, "b.ini"), "; top\n[A]\nx=1\nz=3\r\n\n[B]\ny=first\r\n[C]\r\nk=v\r\n");
+    EXPECT_EQ(WritePrivateProfileStringA("", "k", "v", g), 0);
+    EXPECT_EQ(WritePrivateProfileStringA("A", "k=1", "v", g), 0);
+}
+
+TEST(Profile, SameValueLeavesTheFileAloneButStillMakesItPrivate) {
+    testsupport::TempFolder t;
+    t.write("a.ini", "[POP]\nPASS =  x \n");
+    const std::string f = t.fileUtf8("a.ini");
+    ASSERT_EQ(chmod(f.c_str(), 0644), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(f.c_str(), &before), 0);
+    EXPECT_NE(WritePrivateProfileStringA("POP", "PASS", "x", f), 0);
+    ASSERT_EQ(stat(f.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not even replaced by an identical copy
+    EXPECT_NE(WritePrivateProfileStringA("POP", "PASS", "x", f, FileAccess::OwnerOnly), 0);
+    ASSERT_EQ(stat(f.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    EXPECT_EQ(Bytes(t, "a.ini"), "[POP]\nPASS =  x \n");
+}
+
+TEST(Profile, ShiftJisFileIsReadAndRewrittenAsUtf8) {
+    testsupport::TempFolder t;
+    const std::string utf8 = "; 時計の設定\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\nNUMBER=3\r\n";
+    const std::string sjis = ToCp932(utf8);
+    ASSERT_NE(sjis.find("\x96\xA2\x90\xDD\x92\xE8"), std::string::npos);
+    t.write("a.ini", QByteArray::fromStdString(sjis));
+    const std::string f = t.fileUtf8("a.ini");
+    EXPECT_EQ(Get(f, "EXEINI", "NAME"), kUnset);
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NUMBER", "4", f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), "; 時計の設定\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\nNUMBER=4\r\n");
+}
+
+TEST(Profile, FailedWriteCreatesNothing) {
+    testsupport::TempFolder t;
+    EXPECT_EQ(WritePrivateProfileStringA("EXEINI", "NUMBER", "1", t.fileUtf8("nope/a.ini")), 0);
+    EXPECT_FALSE(t.exists("nope"));
+    EXPECT_TRUE(QDir(t.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+}

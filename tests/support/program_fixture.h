@@ -1,0 +1,81 @@
+#pragma once
+// A whole program in a box for one test: its own program folder (with ★MailData, unless a test asks
+// for none) and current directory, virtual time, fresh program-wide values, and a process end that
+// unwinds into the test instead of ending it.
+#include <QCoreApplication>
+#include <QDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "app/forms.h"
+#include "core/program.h"
+#include "core/virtual_event_loop.h"
+#include "platform/process.h"
+#include "support/temp_folder.h"
+
+namespace testsupport {
+
+struct ProcessEnded {
+    int code;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    // The local time the program starts at; tests that care pick their own before Start.
+    QDateTime startTime{QDate(2026, 12, 8), QTime(9, 30, 0)};
+    std::unique_ptr<core::VirtualEventLoop> loop;
+    TempFolder folder;  // the program folder
+    TempFolder cwd;     // the current directory, where qorvel.ini lives
+
+    void SetUp() override {
+        QDir().mkpath(folder.file(QStringLiteral("★MailData")));
+        savedCwd_ = QDir::currentPath();
+        QDir::setCurrent(cwd.path());
+        prog::ResetProgramValues();
+        core::SetProgramFolder(folder.path());
+        loop = std::make_unique<core::VirtualEventLoop>(startTime);
+        core::SetLoop(loop.get());
+        platform::SetEndProcessHandler([](int code) { throw ProcessEnded{code}; });
+    }
+
+    void TearDown() override {
+        forms::DestroyAll();
+        QCoreApplication::processEvents();  // queued deletions of unloaded forms
+        platform::SetEndProcessHandler(nullptr);
+        core::SetLoop(nullptr);
+        loop.reset();
+        QDir::setCurrent(savedCwd_);
+    }
+
+    // Restarts virtual time at another local time (before the program starts).
+    void StartAt(const QDateTime& t) {
+        loop = std::make_unique<core::VirtualEventLoop>(t);
+        core::SetLoop(loop.get());
+    }
+
+    // Paths of the settings files in this program folder.
+    QString IniName() const { return QStringLiteral("★MailData/ini.ini"); }
+    QString IdPassName() const { return QStringLiteral("★MailData/iniIdPass.ini"); }
+    void WriteIni(const QByteArray& text) const { folder.write(IniName(), text); }
+    void WriteIdPass(const QByteArray& text) const { folder.write(IdPassName(), text); }
+    void WriteServer(const QByteArray& text) const { cwd.write(QStringLiteral("qorvel.ini"), text); }
+
+    // Unloads the main window as its close box does; true when the process ended.
+    bool CloseMainWindow() {
+        try {
+            forms::MainForm().Unload();
+        } catch (const ProcessEnded&) {
+            return true;
+        }
+        return false;
+    }
+
+    // Lets queued work (deferred deletion of unloaded forms) run.
+    static void Settle() { QCoreApplication::processEvents(); }
+
+private:
+    QString savedCwd_;
+};
+
+}  // namespace testsupport
