@@ -181,6 +181,8 @@ void MainForm::Form_Load() {
     const settings::TextRead name = settings::ReadTextKey(paths::kIniFile, "NAME", paths::kNotSet);
     prog::LastApiResult = name.length;
     Text7.SetText(name.length < 1 ? paths::kNotSet : name.value);
+    // The hands are there from the first paint on, not only from the first tick.
+    Timer6_Timer();
 }
 
 void MainForm::Form_Unload(int&) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/forms.h"
+#include "app/main_form.h"
 #include "core/program.h"
 #include "core/virtual_event_loop.h"
 #include "platform/process.h"
