@@ -8,7 +8,7 @@ void MainForm::mmodosu_Click() {
     prog::LastApiResult = platform::mciSendStringA("stop bgm", nullptr, 0, nullptr);
     prog::LastApiResult = platform::mciSendStringA("close bgm", nullptr, 0, nullptr);
     Command3_Click();
-    // The ghost cat's window leaves here too, once it exists.
+    forms::UnloadForm1();
 }
 
 void MainForm::mnu_Popup_Click(int16_t index) {

@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "core/form.h"
+#include "ghostcat/ghost_cat_form.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
 #include "settings/set_form.h"
@@ -13,6 +14,7 @@ core::FormSlot<::MainForm> g_main;
 core::FormSlot<::SetForm> g_set;
 core::FormSlot<::IdPassForm> g_idPass;
 core::FormSlot<::OptionForm> g_option;
+core::FormSlot<::Form1> g_form1;
 }  // namespace
 
 ::MainForm& MainForm() { return g_main.Get(); }
@@ -28,7 +30,12 @@ bool IdPassFormLoaded() { return g_idPass.Loaded(); }
 ::OptionForm& OptionForm() { return g_option.Get(); }
 bool OptionFormLoaded() { return g_option.Loaded(); }
 
+::Form1& Form1() { return g_form1.Get(); }
+bool Form1Loaded() { return g_form1.Loaded(); }
+void UnloadForm1() { g_form1.Unload(); }
+
 void DestroyAll() {
+    g_form1.Destroy();
     g_option.Destroy();
     g_idPass.Destroy();
     g_set.Destroy();

@@ -4,6 +4,7 @@ class MainForm;
 class SetForm;
 class IdPassForm;
 class OptionForm;
+class Form1;
 
 namespace forms {
 
@@ -19,6 +20,11 @@ bool IdPassFormLoaded();
 
 ::OptionForm& OptionForm();
 bool OptionFormLoaded();
+
+::Form1& Form1();
+bool Form1Loaded();
+// Unloads the ghost cat when it is loaded; nothing otherwise.
+void UnloadForm1();
 
 // Destroys every form at once, without unload handling (the process is ending, or a test is done).
 void DestroyAll();

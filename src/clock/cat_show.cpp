@@ -4,6 +4,7 @@
 #include "app/main_form.h"
 #include "core/event_loop.h"
 #include "core/program.h"
+#include "ghostcat/ghost_cat_form.h"
 #include "platform/mci.h"
 #include "settings/set_form.h"
 
@@ -14,8 +15,8 @@ int32_t Mci(const std::string& command) { return platform::mciSendStringA(comman
 }  // namespace
 
 void MainForm::Command2_Click() {
-    // The ghost cat joins when its option is ticked; its window arrives with the ghost cat.
-    (void)forms::SetForm().Check4.Value();
+    // Reading the option loads the settings dialog, hidden, when it is not loaded yet.
+    if (forms::SetForm().Check4.Value() == 1) forms::Form1().Show();
     prog::CatShowStop = 0;
     const std::string open = "open \"" + core::Ansi(core::DataPath(paths::kTune)) + "\" alias bgm";
     for (int cycle = 0; cycle <= 500 && prog::CatShowStop != 1; ++cycle) {

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
 #include "core/twips.h"
@@ -14,6 +15,15 @@ public:
     explicit FormWindow(Form* form) : form_(form) {}
 
 protected:
+    void mousePressEvent(QMouseEvent* e) override {
+        const int button = e->button() == Qt::LeftButton    ? 1
+                           : e->button() == Qt::RightButton ? 2
+                           : e->button() == Qt::MiddleButton ? 4
+                                                             : 0;
+        const Qt::KeyboardModifiers m = e->modifiers();
+        const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) | (m & Qt::AltModifier ? 4 : 0);
+        if (button) form_->MouseDown(button, shift);
+    }
     void closeEvent(QCloseEvent* e) override {
         // The form decides; the window is hidden and destroyed by Unload.
         e->ignore();
@@ -53,6 +63,13 @@ void Form::Hide() { window_->hide(); }
 bool Form::Visible() const { return window_->isVisible(); }
 
 QWidget* Form::hWnd() const { return window_; }
+
+int Form::Left() const { return Tw(window_->x()); }
+int Form::Top() const { return Tw(window_->y()); }
+void Form::SetLeft(int twips) { window_->move(Px(twips), window_->y()); }
+void Form::SetTop(int twips) { window_->move(window_->x(), Px(twips)); }
+int Form::Width() const { return Tw(window_->frameGeometry().width()); }
+int Form::Height() const { return Tw(window_->frameGeometry().height()); }
 
 QString Form::Caption() const { return window_->windowTitle(); }
 

@@ -23,6 +23,16 @@ public:
     virtual void Form_Load() {}
     // cancel is passed through for completeness; no form of the program sets it.
     virtual void Form_Unload(int& cancel) {}
+    // button: 1 left, 2 right, 4 middle; shift: 1 Shift, 2 Ctrl, 4 Alt.
+    virtual void Form_MouseDown(int button, int shift) {}
+
+    // The window's place and size on the screen, in twips.
+    int Left() const;
+    int Top() const;
+    void SetLeft(int twips);
+    void SetTop(int twips);
+    int Width() const;
+    int Height() const;
 
     void Show();  // modeless
     void Hide();
@@ -42,6 +52,7 @@ public:
 private:
     friend class FormWindow;
     void CloseRequested();
+    void MouseDown(int button, int shift) { Form_MouseDown(button, shift); }
 
     FormWindow* window_;
     QWidget* client_;

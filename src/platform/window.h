@@ -21,3 +21,11 @@ int32_t SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy
 bool IsTopMost(HWND window);
 
 }  // namespace platform
+
+namespace platform {
+
+// Raises the window above its siblings in the stack. Where no window manager keeps a top-most
+// window above others, doing this now and then does.
+void RaiseWindow(HWND window);
+
+}  // namespace platform
