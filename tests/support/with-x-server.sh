@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs a command inside a private X server (Xvfb) with a window manager (openbox), as a desktop
+# would have, and takes both down afterwards. The display number is picked by Xvfb itself, so runs
+# in parallel do not collide. Usage: with-x-server.sh COMMAND [ARGS...]
+set -u
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+read -r -t 20 number <"$fifo"
+rm -f "$fifo"
+if [[ -z ${number:-} ]]; then
+  echo "with-x-server: Xvfb did not start" >&2
+  kill "$xvfb" 2>/dev/null
+  exit 1
+fi
+export DISPLAY=":$number"
+export QT_QPA_PLATFORM=xcb
+openbox --sm-disable >/dev/null 2>&1 &
+wm=$!
+# Wait until the window manager has announced itself, so windows are managed from the start.
+for _ in $(seq 100); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+  sleep 0.05
+done
+"$@"
+status=$?
+kill "$wm" "$xvfb" 2>/dev/null
+wait "$wm" "$xvfb" 2>/dev/null
+exit "$status"

@@ -1,0 +1,44 @@
+#pragma once
+// Looks at real windows from outside the program, through the X server: what the window manager was
+// told, where a window is, and what is on the screen.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QScreen>
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+namespace x11probe {
+
+// Output of a command (an X client of its own), "" when it failed.
+inline QString Run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0) return {};
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+inline QString WindowId(const QWidget* w) { return QString::number(w->winId()); }
+
+// The window's state as the window manager keeps it (_NET_WM_STATE).
+inline QString NetWmState(const QWidget* w) {
+    return Run("xprop", {"-id", WindowId(w), "_NET_WM_STATE"});
+}
+
+// Lets the program's requests reach the server and the window manager answer, until pred holds
+// (bounded: a few seconds of polling, not a timing assertion).
+inline bool Until(const std::function<bool()>& pred) {
+    for (int i = 0; i < 200; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (pred()) return true;
+        QProcess::execute("sleep", {"0.02"});
+    }
+    return pred();
+}
+
+// The whole screen as the X server has it now.
+inline QImage Screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32); }
+
+}  // namespace x11probe
