@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "core/form.h"
 #include "ghostcat/ghost_cat_form.h"
+#include "mail/msg_form.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
 #include "settings/set_form.h"
@@ -15,6 +16,7 @@ core::FormSlot<::SetForm> g_set;
 core::FormSlot<::IdPassForm> g_idPass;
 core::FormSlot<::OptionForm> g_option;
 core::FormSlot<::Form1> g_form1;
+core::FormSlot<::MsgForm> g_msg;
 }  // namespace
 
 ::MainForm& MainForm() { return g_main.Get(); }
@@ -34,7 +36,12 @@ bool OptionFormLoaded() { return g_option.Loaded(); }
 bool Form1Loaded() { return g_form1.Loaded(); }
 void UnloadForm1() { g_form1.Unload(); }
 
+::MsgForm& MsgForm() { return g_msg.Get(); }
+bool MsgFormLoaded() { return g_msg.Loaded(); }
+void UnloadMsgForm() { g_msg.Unload(); }
+
 void DestroyAll() {
+    g_msg.Destroy();
     g_form1.Destroy();
     g_option.Destroy();
     g_idPass.Destroy();

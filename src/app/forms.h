@@ -5,6 +5,7 @@ class SetForm;
 class IdPassForm;
 class OptionForm;
 class Form1;
+class MsgForm;
 
 namespace forms {
 
@@ -25,6 +26,10 @@ bool OptionFormLoaded();
 bool Form1Loaded();
 // Unloads the ghost cat when it is loaded; nothing otherwise.
 void UnloadForm1();
+
+::MsgForm& MsgForm();
+bool MsgFormLoaded();
+void UnloadMsgForm();
 
 // Destroys every form at once, without unload handling (the process is ending, or a test is done).
 void DestroyAll();

@@ -75,6 +75,8 @@ public:
     void Timer3_Timer();  // interval counter
     void Timer4_Timer();  // ticker
     void Timer5_Timer();  // interval lamp
+    int checkRunning_ = 0;  // checks under way (one can nest inside another's waits)
+    long checksStarted_ = 0;  // checks started since start-up
 
 private:
     void Wire();

@@ -184,6 +184,8 @@ void PictureBox::SetPicture(const QImage& picture) {
 bool PictureBox::LoadPicture(const QString& path) {
     QImage img = platform::LoadPicture(path.toStdString());
     if (img.isNull()) return false;
+    // The lamp reloads its picture every second: repaint only when something changed.
+    if (path == view_->source && img == view_->picture) return true;
     view_->picture = std::move(img);
     view_->source = path;
     view_->update();

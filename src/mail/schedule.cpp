@@ -1,7 +1,52 @@
-// Check scheduling: the interval counter, the trigger and the ticker.
-#include "app/main_form.h"
+// Check scheduling: a seconds and minutes counter kept in two hidden fields, the trigger that starts a
+// check when the minutes reach the interval, and the ticker that scrolls the mail program's name.
+#include <cstring>
 
-// Still to come with the mail watch: these ticks do nothing yet.
-void MainForm::Timer1_Timer() {}
-void MainForm::Timer3_Timer() {}
-void MainForm::Timer4_Timer() {}
+#include "app/forms.h"
+#include "app/main_form.h"
+#include "core/numbers.h"
+#include "mail/schedule.h"
+#include "platform/files.h"
+#include "settings/set_form.h"
+
+namespace schedule {
+
+int32_t RoundedInterval() { return core::RoundToInt32(core::LeadingNumber(forms::SetForm().Text2.Text())); }
+
+}  // namespace schedule
+
+void MainForm::Timer3_Timer() {
+    const int32_t n = schedule::RoundedInterval();
+    // Back to 0 once the minutes reach or pass the interval, so that an interval lowered below the
+    // count, or one with a fraction, still comes round.
+    if (core::LeadingNumber(Text1.Text()) >= n) Text1.SetText(QStringLiteral("0"));
+    const double seconds = core::LeadingNumber(Text4.Text());
+    if (seconds >= 60) {
+        Text4.SetText(QStringLiteral("0"));
+        Text1.SetText(core::DecimalText(int64_t(core::LeadingNumber(Text1.Text())) + 1));
+    } else {
+        Text4.SetText(core::DecimalText(int64_t(seconds) + 1));
+    }
+}
+
+void MainForm::Timer1_Timer() {
+    if (core::LeadingNumber(forms::SetForm().Text2.Text()) <= 0) return;
+    const int32_t n = schedule::RoundedInterval();
+    if (n < 1 || core::LeadingNumber(Text1.Text()) != n) return;
+    // One interval, one check: the count starts again now, and none starts while a check still runs.
+    if (checkRunning_ > 0) return;
+    Text1.SetText(QStringLiteral("0"));
+    Picture7_Click();
+}
+
+void MainForm::Timer4_Timer() {
+    try {
+        char title[250] = {};
+        platform::GetFileTitleA(Text7.Text().toStdString(), title, sizeof title);
+        Text8.SetText(QString::fromUtf8(title, qsizetype(strnlen(title, sizeof title))));
+        Label1.SetCaption(Text7.Text().isEmpty() ? QStringLiteral("設定されていません。") : Text8.Text());
+        Label1.SetLeft(Label1.Left() == -1500 ? 2760 : Label1.Left() - 20);
+    } catch (...) {
+        // A failed tick ends silently; the next one tries again.
+    }
+}

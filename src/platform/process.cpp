@@ -30,3 +30,21 @@ namespace platform {
 std::string ExecutableFolder() { return QCoreApplication::applicationDirPath().toStdString(); }
 
 }  // namespace platform
+
+#include <QProcess>
+
+namespace platform {
+
+namespace {
+std::function<bool(const std::string&)> g_startHook;
+}
+
+bool StartProgram(const std::string& path) {
+    if (g_startHook) return g_startHook(path);
+    if (path.empty()) return false;
+    return QProcess::startDetached(QString::fromStdString(path), {});
+}
+
+void SetStartProgramHook(std::function<bool(const std::string&)> hook) { g_startHook = std::move(hook); }
+
+}  // namespace platform

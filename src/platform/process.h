@@ -20,3 +20,13 @@ namespace platform {
 std::string ExecutableFolder();
 
 }  // namespace platform
+
+namespace platform {
+
+// Starts a program as a new process of its own, without a shell (no word splitting, nothing in the
+// path is interpreted); the caller does not wait for it. False when it could not be started.
+bool StartProgram(const std::string& path);
+// Tests record starts themselves; nullptr restores real starts.
+void SetStartProgramHook(std::function<bool(const std::string&)> hook);
+
+}  // namespace platform

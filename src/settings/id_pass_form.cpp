@@ -5,6 +5,7 @@
 #include <QCheckBox>
 
 #include "core/program.h"
+#include "settings/account.h"
 #include "settings/dialog_placement.h"
 #include "settings/profile_keys.h"
 
@@ -40,6 +41,7 @@ void IdPassForm::Form_Load() {
 void IdPassForm::OKCommand_Click() {
     prog::PopUserId = IdText.Text();
     prog::PopPassword = PassText.Text();
+    settings::SetLastAcceptedAccount({IdText.Text(), PassText.Text()});
     if (Check1.Value() == 1) {
         settings::WriteKey(paths::kIdPassFile, "NAME", IdText.Text());
         settings::WriteKey(paths::kIdPassFile, "NAME2", PassText.Text());

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/timer.h"
+
+#include "app/forms.h"
+#include "app/main_form.h"
+#include "settings/set_form.h"
+#include "support/program_fixture.h"
+
+using testsupport::ProgramTest;
+
+namespace {
+
+// No server is set, so a check does nothing but count itself: the schedule alone is under test.
+class Schedule : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        WriteIdPass("[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n");
+    }
+    MainForm& StartWithInterval(const char* interval) {
+        WriteIni(QByteArray("[EXEINI]\r\nNUMBER2=") + interval + "\r\n");
+        startedAt_ = loop->Elapsed();
+        return forms::MainForm();
+    }
+    // Virtual seconds (from start-up) at which checks started, over a span. A 10 ms sampler sees them
+    // even while the lamp waits inside its own tick.
+    std::vector<double> CheckTimes(MainForm& main, int64_t spanMs) {
+        std::vector<double> times;
+        long seen = main.checksStarted_;
+        core::Timer sampler(10);
+        sampler.OnTimer = [&] {
+            for (; seen < main.checksStarted_; ++seen) times.push_back((loop->Elapsed() - startedAt_) / 1000.0);
+        };
+        loop->RunFor(spanMs);
+        return times;
+    }
+    int64_t startedAt_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Schedule, IntervalOfOneChecksEverySixtyOneSecondsOnceEach) {
+    MainForm& main = StartWithInterval("1");
+    const auto times = CheckTimes(main, 190000);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_NEAR(times[0], 61, 0.15);
+    EXPECT_NEAR(times[1], 122, 0.15);
+    EXPECT_NEAR(times[2], 183, 0.15);
+}
+
+TEST_F(Schedule, ZeroAndNegativeIntervalsNeverCheckAndKeepTheCounters) {
+    for (const char* interval : {"0", "-2"}) {
+        MainForm& main = StartWithInterval(interval);
+        main.Text1.SetText("3");
+        main.Text4.SetText("17");
+        EXPECT_TRUE(CheckTimes(main, 200000).empty()) << interval;
+        EXPECT_EQ(main.Text1.Text(), "3");
+        EXPECT_EQ(main.Text4.Text(), "17");
+        forms::DestroyAll();
+        Settle();
+    }
+}
+
+TEST_F(Schedule, FractionsFireAtTheRoundedInterval) {
+    // 1.5 and 2.5 both round to 2 (halves to even): a check every 122 s, where it used never to come.
+    for (const char* interval : {"1.5", "2.5"}) {
+        MainForm& main = StartWithInterval("5");
+        forms::SetForm().Text2.SetText(interval);
+        const auto times = CheckTimes(main, 250000);
+        ASSERT_EQ(times.size(), 2u) << interval;
+        EXPECT_NEAR(times[0], 122, 0.15);
+        EXPECT_NEAR(times[1], 244, 0.15);
+        forms::DestroyAll();
+        Settle();
+    }
+}
+
+TEST_F(Schedule, AnIntervalLoweredBelowTheCountStillComesRound) {
+    MainForm& main = StartWithInterval("10");
+    main.Text1.SetText("5");  // five minutes counted
+    forms::SetForm().Text2.SetText("3");
+    const auto times = CheckTimes(main, 200000);
+    // The counter starts again at once, so the first check comes three counted minutes later.
+    ASSERT_FALSE(times.empty());
+    EXPECT_NEAR(times[0], 1 + 3 * 61, 1.5);
+}
+
+TEST_F(Schedule, NoIntervalCheckStartsWhileACheckRuns) {
+    MainForm& main = StartWithInterval("1");
+    main.checkRunning_ = 1;  // as while a check waits in its cat show
+    EXPECT_TRUE(CheckTimes(main, 65000).empty());
+    main.checkRunning_ = 0;
+}
+
+TEST_F(Schedule, TickerScrollsLeftAndJumpsBackWithoutDrifting) {
+    WriteIni(QByteArray("[EXEINI]\r\nNAME=/usr/bin/mail program\r\n"));
+    MainForm& main = forms::MainForm();
+    EXPECT_EQ(main.Label1.Left(), 1560);
+    loop->RunFor(20);
+    EXPECT_EQ(main.Label1.Left(), 1540);
+    EXPECT_EQ(main.Label1.Caption(), "mail program");
+    EXPECT_EQ(main.Text8.Text(), "mail program");
+    loop->RunFor(20 * 152);
+    EXPECT_EQ(main.Label1.Left(), -1500);
+    loop->RunFor(20);
+    EXPECT_EQ(main.Label1.Left(), 2760);
+    loop->RunFor(20 * 212);
+    EXPECT_EQ(main.Label1.Left(), -1480);
+    loop->RunFor(20 * 2);
+    EXPECT_EQ(main.Label1.Left(), 2760);  // a full lap of 213 ticks
+}
+
+TEST_F(Schedule, TickerShowsNotSetOrItsEmptyText) {
+    MainForm& main = forms::MainForm();
+    loop->RunFor(20);
+    EXPECT_EQ(main.Label1.Caption(), QStringLiteral("未設定"));
+    main.Text7.SetText("");
+    loop->RunFor(20);
+    EXPECT_EQ(main.Label1.Caption(), QStringLiteral("設定されていません。"));
+}
+
+TEST_F(Schedule, LampBlinksOnlyWhileIntervalCheckingIsOn) {
+    QDir().mkpath(folder.file("画像データ"));
+    QImage green(16, 16, QImage::Format_RGB32), red(16, 16, QImage::Format_RGB32);
+    green.fill(Qt::green);
+    red.fill(Qt::red);
+    green.save(folder.file("画像データ/Green.gif"), "PNG");
+    red.save(folder.file("画像データ/Red.gif"), "PNG");
+
+    MainForm& main = StartWithInterval("0");
+    // Every change of the lamp's colour with its virtual time, seen by a 10 ms sampler.
+    std::vector<std::pair<int64_t, QRgb>> changes;
+    core::Timer sampler(10);
+    sampler.OnTimer = [&] {
+        const QRgb c = main.Image1.Picture().pixel(8, 8);
+        if (changes.empty() || changes.back().second != c) changes.emplace_back(loop->Elapsed(), c);
+    };
+    loop->RunFor(6000);
+    for (const auto& [at, c] : changes) EXPECT_NE(c, qRgb(255, 0, 0)) << at;  // never red while off
+
+    forms::SetForm().Text2.SetText("5");
+    changes.clear();
+    loop->RunFor(12000);
+    // Green for two seconds, red until the next tick turns it green again: a three-second beat.
+    std::vector<int64_t> greenAt, redAt;
+    for (const auto& [at, c] : changes) (c == qRgb(255, 0, 0) ? redAt : greenAt).push_back(at);
+    ASSERT_GE(redAt.size(), 3u);
+    ASSERT_GE(greenAt.size(), 3u);
+    for (size_t i = 0; i + 1 < redAt.size(); ++i) EXPECT_NEAR(redAt[i + 1] - redAt[i], 3000, 30);
+    for (int64_t r : redAt) {
+        const auto g = std::upper_bound(greenAt.begin(), greenAt.end(), r);
+        if (g == greenAt.end()) continue;
+        EXPECT_NEAR(*g - r, 1000, 30);  // red shows for the rest of the beat
+    }
+}
