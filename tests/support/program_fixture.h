@@ -13,6 +13,7 @@
 #include "core/program.h"
 #include "core/virtual_event_loop.h"
 #include "platform/process.h"
+#include "settings/account.h"
 #include "support/temp_folder.h"
 
 namespace testsupport {
@@ -34,6 +35,7 @@ protected:
         savedCwd_ = QDir::currentPath();
         QDir::setCurrent(cwd.path());
         prog::ResetProgramValues();
+        settings::SetLastAcceptedAccount({});
         core::SetProgramFolder(folder.path());
         loop = std::make_unique<core::VirtualEventLoop>(startTime);
         core::SetLoop(loop.get());
@@ -70,6 +72,14 @@ protected:
             return true;
         }
         return false;
+    }
+
+    // Copies the built pictures into this program folder.
+    void InstallPictures() const {
+        const QDir from(QStringLiteral(VELLUMINE_PROGRAM_DIR "/画像データ"));
+        QDir().mkpath(folder.file(QStringLiteral("画像データ")));
+        for (const QString& name : from.entryList(QDir::Files))
+            QFile::copy(from.filePath(name), folder.file(QStringLiteral("画像データ/") + name));
     }
 
     // Lets queued work (deferred deletion of unloaded forms) run.
