@@ -9,11 +9,12 @@ kind=${1:-run}
 packages=(
   g++ cmake make pkg-config
   qt6-base-dev libqt6network6 libqt6dbus6
-  libfluidsynth-dev timgm6mb-soundfont
+  libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic
 )
 if [[ $kind == test ]]; then
-  packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick)
+  packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
+             dovecot-pop3d openssl curl)
 fi
 
 missing=()
@@ -28,4 +29,24 @@ sudo=()
 if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
 echo "Installing: ${missing[*]}"
 "${sudo[@]}" apt-get update -qq
+# The mail tests start their own Dovecot from a private configuration; installing the package must not
+# start the system's one. A policy-rc.d answering 101 tells the package scripts not to start services;
+# it is ours only for this install, and one that was already there is put back.
+policy=/usr/sbin/policy-rc.d
+saved=""
+if [[ -e $policy ]]; then
+  saved=$(mktemp)
+  "${sudo[@]}" cp -p "$policy" "$saved"
+fi
+restore_policy() {
+  if [[ -n $saved ]]; then
+    "${sudo[@]}" cp -p "$saved" "$policy"
+    "${sudo[@]}" rm -f "$saved"
+  else
+    "${sudo[@]}" rm -f "$policy"
+  fi
+}
+trap restore_policy EXIT
+printf '#!/bin/sh\nexit 101\n' | "${sudo[@]}" tee "$policy" >/dev/null
+"${sudo[@]}" chmod 755 "$policy"
 DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

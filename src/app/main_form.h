@@ -10,6 +10,7 @@
 #include "core/controls.h"
 #include "core/form.h"
 #include "core/timer.h"
+#include "platform/tray.h"
 
 class MainForm : public core::Form {
 public:
@@ -37,6 +38,7 @@ public:
     core::Label Label4;
 
     core::Timer Timer1, Timer2, Timer3, Timer4, Timer5, Timer6, Timer7;
+    platform::TrayControl TrayControl1;
 
     // The menu "ファイル(&F)" and the tray's popup menu.
     QMenu* mfile;
@@ -56,6 +58,7 @@ public:
     void mkaijyo_Click();
     void mmodosu_Click();
     void mnu_Popup_Click(int16_t index);
+    void TrayControl1_TrayEvent(int16_t code);
     void Command5_Click();  // hang up dial-up connections
     void Command7_Click();  // choose the mail program
 

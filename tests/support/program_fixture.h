@@ -12,6 +12,7 @@
 #include "app/main_form.h"
 #include "core/program.h"
 #include "core/virtual_event_loop.h"
+#include "platform/mci.h"
 #include "platform/process.h"
 #include "settings/account.h"
 #include "support/temp_folder.h"
@@ -40,12 +41,17 @@ protected:
         loop = std::make_unique<core::VirtualEventLoop>(startTime);
         core::SetLoop(loop.get());
         platform::SetEndProcessHandler([](int code) { throw ProcessEnded{code}; });
+        // Tunes keep their length in virtual time and make no sound.
+        platform::SetMciSilent(true);
+        platform::SetMciClock([this] { return uint64_t(loop->Elapsed()); });
     }
 
     void TearDown() override {
         forms::DestroyAll();
         QCoreApplication::processEvents();  // queued deletions of unloaded forms
         platform::SetEndProcessHandler(nullptr);
+        platform::mciSendStringA("close all", nullptr, 0, nullptr);
+        platform::SetMciClock(nullptr);
         core::SetLoop(nullptr);
         loop.reset();
         QDir::setCurrent(savedCwd_);
