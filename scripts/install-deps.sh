@@ -14,7 +14,7 @@ packages=(
 )
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
-             dovecot-pop3d openssl curl)
+             dovecot-pop3d openssl curl dbus-daemon)
 fi
 
 missing=()

@@ -5,6 +5,7 @@
 #include "app/main_form.h"
 #include "core/program.h"
 #include "platform/files.h"
+#include "platform/ras.h"
 
 void MainForm::Command7_Click() {
     const std::optional<std::string> chosen = platform::ShowOpenFileDialog(hWnd());
@@ -16,5 +17,11 @@ void MainForm::Command7_Click() {
     Text8.SetText(QString::fromUtf8(title, qsizetype(strnlen(title, sizeof title))));
 }
 
-// Until dial-up connections can be enumerated here, there is nothing to hang up.
-void MainForm::Command5_Click() {}
+void MainForm::Command5_Click() {
+    std::vector<platform::RASCONNA> table(256);
+    table[0].dwSize = sizeof(platform::RASCONNA);
+    uint32_t bytes = uint32_t(sizeof(platform::RASCONNA) * table.size());
+    uint32_t count = 0;
+    if (platform::RasEnumConnectionsA(table.data(), &bytes, &count) != 0) return;
+    for (uint32_t i = 0; i < count && i < table.size(); ++i) platform::RasHangUpA(table[i].hrasconn);
+}

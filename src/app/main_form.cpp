@@ -35,7 +35,7 @@ MainForm::MainForm()
     : core::Form(QStringLiteral("Orlavue　Ver 1.0"), 1590, 1845, /*withMenuBar=*/true),
       picMain(client(), Place{40, 40, 1500, 1500}, Stored("picMain")),
       Picture5(client(), Place{0, 1560, 1695, 300}, Stored("Picture5")),
-      Label1(Picture5.widget(), QStringLiteral("インターバルチェック"), Place{1560, 0, 2415, 255}),
+      Label1(Picture5, QStringLiteral("インターバルチェック"), Place{1560, 0, 2415, 255}, QColor(245, 232, 200)),
       Image1(Picture5.widget(), Place{0, 0, 240, 240}, Stored("Image1")),
       Command1(client(), QStringLiteral("タスク"), Place{1920, 1200, 735, 375}, kHidden),
       Command2(client(), QStringLiteral("猫を出す"), Place{1920, 1560, 735, 375}, kHidden),
@@ -98,10 +98,6 @@ MainForm::MainForm()
     QPalette dark = client()->palette();
     dark.setColor(QPalette::Window, QColor(64, 64, 64));
     client()->setPalette(dark);
-
-    QPalette ticker = Label1.widget()->palette();
-    ticker.setColor(QPalette::WindowText, QColor(245, 232, 200));
-    Label1.widget()->setPalette(ticker);
 
     Wire();
 

@@ -23,7 +23,7 @@ public:
     // What the user sees: the clock face and, under it, the strip with the ticker and the lamp.
     core::PictureBox picMain;
     core::PictureBox Picture5;
-    core::Label Label1;
+    core::DrawnLabel Label1;
     core::PictureBox Image1;
 
     // Command controls, never shown.

@@ -1,6 +1,7 @@
 #include "core/controls.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -35,7 +36,12 @@ TextBox::TextBox(QWidget* parent, const QString& text, Place place, Shown shown)
 
 QString TextBox::Text() const { return edit_->text(); }
 
-void TextBox::SetText(const QString& text) { edit_->setText(text); }
+void TextBox::SetText(const QString& text) {
+    // Setting the same text changes nothing and raises no change event; skipping it spares the
+    // widget's relayout on every tick of the timers that keep writing their fields.
+    if (edit_->text() == text) return;
+    edit_->setText(text);
+}
 
 void TextBox::SetPasswordChar(bool on) { edit_->setEchoMode(on ? QLineEdit::Password : QLineEdit::Normal); }
 
@@ -131,6 +137,7 @@ public:
     QImage picture;
     QString source;
     std::vector<PictureBox::Stroke> pending, shown;
+    std::vector<const DrawnLabel*> labels;
     std::function<void()>* click = nullptr;
 
     static QRect Bounds(const std::vector<PictureBox::Stroke>& strokes) {
@@ -145,6 +152,8 @@ public:
         p.setClipRect(clip);
         p.fillRect(clip, palette().window());
         if (!picture.isNull()) p.drawImage(0, 0, picture);
+        for (const DrawnLabel* label : labels)
+            if (label->PixelRect().intersects(clip)) p.drawPixmap(label->PixelRect().topLeft(), label->Rendered());
         p.setRenderHint(QPainter::Antialiasing, false);
         for (const auto& s : shown) {
             p.setPen(QPen(QColor::fromRgb(s.colour), 1));
@@ -218,6 +227,47 @@ QImage PictureBox::Snapshot() const {
 }
 
 const std::vector<PictureBox::Stroke>& PictureBox::Strokes() const { return view_->shown; }
+
+// ---- DrawnLabel
+
+DrawnLabel::DrawnLabel(PictureBox& host, const QString& caption, Place place, QColor colour)
+    : host_(host), caption_(caption), left_(place.left), top_(place.top), width_(place.width),
+      height_(place.height), colour_(colour) {
+    host_.view_->labels.push_back(this);
+    Render();
+}
+
+DrawnLabel::~DrawnLabel() {
+    auto& labels = host_.view_->labels;
+    labels.erase(std::remove(labels.begin(), labels.end(), this), labels.end());
+}
+
+QRect DrawnLabel::PixelRect() const { return QRect(Px(left_), Px(top_), Px(width_), Px(height_)); }
+
+void DrawnLabel::Render() {
+    const qreal dpr = host_.view_->devicePixelRatioF();
+    rendered_ = QPixmap(PixelRect().size() * dpr);
+    rendered_.setDevicePixelRatio(dpr);
+    rendered_.fill(Qt::transparent);
+    QPainter p(&rendered_);
+    p.setFont(host_.view_->font());
+    p.setPen(colour_);
+    p.drawText(QRect(QPoint(0, 0), PixelRect().size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, caption_);
+    p.end();
+    host_.view_->update(PixelRect());
+}
+
+void DrawnLabel::SetCaption(const QString& caption) {
+    if (caption == caption_) return;
+    caption_ = caption;
+    Render();
+}
+
+void DrawnLabel::SetLeft(int twips) {
+    const QRect before = PixelRect();
+    left_ = twips;
+    if (PixelRect() != before) host_.view_->update(before | PixelRect());
+}
 
 // ---- MenuItem
 

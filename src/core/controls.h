@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -112,7 +113,32 @@ public:
     const std::vector<Stroke>& Strokes() const;  // the lines of the last Refresh
 
 private:
+    friend class DrawnLabel;
     PictureView* view_;
+};
+
+// A label drawn by the picture box that holds it rather than a widget of its own: moving it repaints
+// only the pixels it covers, so a ticker that moves fifty times a second stays cheap.
+class DrawnLabel {
+public:
+    DrawnLabel(PictureBox& host, const QString& caption, Place place, QColor colour);
+    ~DrawnLabel();
+    QString Caption() const { return caption_; }
+    void SetCaption(const QString& caption);
+    int Left() const { return left_; }  // twips, kept exactly so that steps of 20 add up
+    void SetLeft(int twips);
+    int Top() const { return top_; }
+    // Where it is drawn, in the host's pixels, and what.
+    QRect PixelRect() const;
+    const QPixmap& Rendered() const { return rendered_; }
+
+private:
+    void Render();
+    PictureBox& host_;
+    QString caption_;
+    int left_, top_, width_, height_;
+    QColor colour_;
+    QPixmap rendered_;
 };
 
 class MenuItem {
