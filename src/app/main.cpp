@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     core::QtEventLoop loop;
     core::SetLoop(&loop);
     prog::ResetProgramValues();
-    core::SetProgramFolder(QString::fromStdString(platform::ExecutableFolder()));
+    core::SetProgramFolder(QString::fromStdString(platform::ExecutableFolder(argc > 0 ? argv[0] : nullptr)));
 
     forms::MainForm();  // creating it runs start-up
     return app.exec();

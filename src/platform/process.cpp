@@ -24,10 +24,20 @@ void SetEndProcessHandler(std::function<void(int)> handler) { g_endHandler = std
 }  // namespace platform
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstring>
 
 namespace platform {
 
-std::string ExecutableFolder() { return QCoreApplication::applicationDirPath().toStdString(); }
+std::string ExecutableFolder(const char* argv0) {
+    // Started by a path (not found on PATH): its folder, links left as they are.
+    if (argv0 && std::strchr(argv0, '/')) {
+        const QFileInfo started(QString::fromLocal8Bit(argv0));
+        if (started.exists()) return QDir::cleanPath(started.absolutePath()).toStdString();
+    }
+    return QCoreApplication::applicationDirPath().toStdString();
+}
 
 }  // namespace platform
 

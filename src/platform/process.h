@@ -16,8 +16,10 @@ void SetEndProcessHandler(std::function<void(int)> handler);
 
 namespace platform {
 
-// The folder that holds the running executable (no separator at the end).
-std::string ExecutableFolder();
+// The folder that holds the running executable (no separator at the end), as it was started: a
+// program started through a link in a folder of its own belongs to that folder, so that a per-user
+// folder of links can hold the settings of a program installed for everyone.
+std::string ExecutableFolder(const char* argv0 = nullptr);
 
 }  // namespace platform
 
