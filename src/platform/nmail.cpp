@@ -1,10 +1,57 @@
 #include "platform/nmail.h"
 
+#include "platform/pop3_session.h"
+
+#include <QSslCertificate>
+
+#include <memory>
+#include <vector>
+
 namespace platform {
 
 namespace {
 int32_t g_bufferSize = 8192;
 bool g_ready = false;
+
+// Enough for any sensible program; a runaway one gets failures instead of exhausting descriptors.
+constexpr size_t kMaxHandles = 64;
+
+struct Library {
+    std::vector<std::unique_ptr<pop3::Session>> sessions;  // indexed by handle; null = free
+    std::string lastFailure;
+    pop3::Limits limits;
+    QList<QSslCertificate> trusted;
+};
+
+Library& library() {
+    static Library lib;
+    return lib;
+}
+
+int32_t failure(std::string text) {
+    library().lastFailure = std::move(text);
+    return -1;
+}
+
+pop3::Session* sessionFor(int32_t handle) {
+    auto& sessions = library().sessions;
+    if (handle < 0 || static_cast<size_t>(handle) >= sessions.size() || !sessions[handle]) {
+        failure("接続ハンドル " + std::to_string(handle) + " は開いていません。");
+        return nullptr;
+    }
+    return sessions[handle].get();
+}
+
+void clearBuffers(char* b1, char* b2, char* b3, char* b4) {
+    for (char* b : {b1, b2, b3, b4}) pop3::copyToBuffer({}, b, g_bufferSize);
+}
+
+void fillBuffers(const pop3::HeaderInfo& header, char* b1, char* b2, char* b3, char* b4) {
+    pop3::copyToBuffer(header.subject, b1, g_bufferSize);
+    pop3::copyToBuffer(header.date, b2, g_bufferSize);
+    pop3::copyToBuffer(header.from, b3, g_bufferSize);
+    pop3::copyToBuffer(header.block, b4, g_bufferSize);
+}
 }  // namespace
 
 int32_t NMailInitializeWinSock() {
@@ -20,6 +67,10 @@ int32_t NMailSetOption(int32_t option, int32_t value) {
 }
 
 int32_t NMailEndWinSock() {
+    for (auto& session : library().sessions) {
+        if (session) session->quit();
+        session.reset();
+    }
     g_ready = false;
     return 0;
 }
@@ -27,5 +78,87 @@ int32_t NMailEndWinSock() {
 int32_t NMailBufferSize() { return g_bufferSize; }
 
 bool NMailReady() { return g_ready; }
+
+int32_t NMailPop3Connect(const std::string& server) {
+    Library& lib = library();
+    const auto address = pop3::parseServerText(server);
+    if (!address) return failure("サーバー名「" + pop3::printableServerText(server) + "」が正しくありません。");
+    auto& sessions = lib.sessions;
+    size_t slot = 0;
+    while (slot < sessions.size() && sessions[slot]) ++slot;
+    if (slot >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
+    auto session = std::make_unique<pop3::Session>(*address, lib.limits, lib.trusted);
+    if (!session->connect()) return failure(session->error());
+    if (slot == sessions.size()) sessions.emplace_back();
+    sessions[slot] = std::move(session);
+    return static_cast<int32_t>(slot);
+}
+
+int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std::string& password, int32_t apop) {
+    pop3::Session* session = sessionFor(handle);
+    if (!session) return -1;
+    const int32_t count = session->login(user, password, apop != 0);
+    return count < 0 ? failure(session->error()) : count;
+}
+
+int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t) {
+    clearBuffers(b1, b2, b3, b4);
+    pop3::Session* session = sessionFor(handle);
+    if (!session) return -1;
+    pop3::HeaderInfo header;
+    const bool ok = session->header(number, header);
+    fillBuffers(header, b1, b2, b3, b4);
+    return ok ? 0 : failure(session->error());
+}
+
+int32_t NMailPop3GetMailSize(int32_t handle, int32_t number) {
+    pop3::Session* session = sessionFor(handle);
+    if (!session) return -1;
+    const int64_t size = session->size(number);
+    return size < 0 ? failure(session->error()) : static_cast<int32_t>(size);
+}
+
+int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, char* body,
+                         int32_t bodySize, int32_t, int32_t) {
+    clearBuffers(b1, b2, b3, b4);
+    pop3::copyToBuffer({}, body, bodySize);
+    pop3::Session* session = sessionFor(handle);
+    if (!session) return -1;
+    pop3::HeaderInfo header;
+    pop3::BufferSink sink(body, bodySize);
+    const bool ok = session->fetch(number, header, sink);
+    sink.finish();
+    fillBuffers(header, b1, b2, b3, b4);
+    return ok ? static_cast<int32_t>(sink.written()) : failure(session->error());
+}
+
+int32_t NMailGetMessage(int32_t, char* buffer, int32_t* size) {
+    if (!buffer || !size || *size < 1) return -1;
+    const std::string& text = library().lastFailure;
+    return static_cast<int32_t>(pop3::copyToBuffer(pop3::utf8Prefix(text, static_cast<size_t>(*size - 1)), buffer, *size));
+}
+
+int32_t NMailPop3Close(int32_t handle) {
+    pop3::Session* session = sessionFor(handle);
+    if (!session) return -1;
+    session->quit();
+    library().sessions[handle].reset();
+    return 0;
+}
+
+void NMailSetTimeouts(int connectMs, int replyMs) {
+    pop3::Limits& limits = library().limits;
+    limits.connectMs = std::max(1, connectMs);
+    limits.replyMs = std::max(1, replyMs);
+}
+
+void NMailAddTrustedCertificates(const std::string& pemPath) {
+    auto& trusted = library().trusted;
+    for (const QSslCertificate& c : QSslCertificate::fromPath(QString::fromStdString(pemPath), QSsl::Pem)) {
+        if (!trusted.contains(c)) trusted << c;
+    }
+}
+
+void NMailClearTrustedCertificates() { library().trusted.clear(); }
 
 }  // namespace platform

@@ -1,7 +1,18 @@
 #pragma once
-// Our own mail library: the calls the program makes to set it up and release it.
-// (The POP3 calls come with the mail watch.)
+// Our own mail library: the calls the program makes to set it up and release it, and the POP3 calls of
+// the mail check. They are blocking calls made from the GUI thread; every network wait is bounded
+// (see pop3_session.h for the time limits), and a failure of any kind is a result, never a hang.
+// Texts are UTF-8 bytes.
+//
+// Where things fail: NMailPop3Connect covers the server text, the name lookup and the TCP connection
+// only. TLS (certificate checks included), the greeting and everything after it happen in
+// NMailPop3Authenticate, so that each of those failures reaches the user through NMailGetMessage.
+//
+// The server text is "host", "host:port", "[v6]:port", optionally after "pop3://" or "pop3s://".
+// Port 995 means TLS from the start, and so does "pop3s://" on any port (default 995); otherwise the
+// port defaults to 110 and STLS is used whenever the server's CAPA offers it.
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -10,11 +21,50 @@ int32_t NMailInitializeWinSock();
 // Option 1: the size in bytes of the text buffers the caller hands to the status and fetch calls.
 // Returns the option's previous value, or -1 for an unknown option.
 int32_t NMailSetOption(int32_t option, int32_t value);
+// Closes every connection still open.
 int32_t NMailEndWinSock();
 
 // The buffer size set through option 1 (8192 until changed).
 int32_t NMailBufferSize();
 // Whether the library is between NMailInitializeWinSock and NMailEndWinSock.
 bool NMailReady();
+
+// Connects to the server: a handle (a small integer, 0 or more), or -1.
+int32_t NMailPop3Connect(const std::string& server);
+// Logs in (APOP when apop is not 0, else USER/PASS) and returns the message count from STAT, or -1.
+int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std::string& password, int32_t apop);
+// The four text buffers of the status and fetch calls, each NMailBufferSize() bytes, always
+// NUL-terminated, longer data cut:
+//   first  = the Subject field, second = the Date field, third = the From field (each unfolded, its
+//            encoded words left as they are, empty when missing);
+//   fourth = the whole header block as received, every line with its CR LF.
+// Any buffer may be null. The flags are not used.
+//
+// Reads the header of message `number` (TOP n 0). Returns 0, or -1.
+int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t flag);
+// The size in octets the server gives for the message (LIST n), a negative one as 0; -1 on failure,
+// or when the size would not leave room for the NUL in a 32-bit buffer size.
+int32_t NMailPop3GetMailSize(int32_t handle, int32_t number);
+// Fetches the message (RETR n), dot-stuffing undone: its header into the four buffers as above, its
+// body (what follows the empty line after the header) into `body` of bodySize bytes, cut to fit and
+// NUL-terminated. Returns the number of body bytes written, or -1 (a message cut short by the server is
+// a failure, whatever part of it was written).
+int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, char* body,
+                         int32_t bodySize, int32_t flag1, int32_t flag2);
+// Copies the text of the last failure (Japanese, with the server's own words when it had some) into
+// buffer: at most *size bytes including the NUL, never splitting a UTF-8 character. `code` is not
+// used, nor is *size changed. Returns the number of bytes copied before the NUL, or -1 when there is
+// no room at all. Before any failure the text is empty.
+int32_t NMailGetMessage(int32_t code, char* buffer, int32_t* size);
+// Sends QUIT and closes; the handle is free afterwards. 0, or -1 for a handle that is not open.
+int32_t NMailPop3Close(int32_t handle);
+
+// Time limits of connections opened afterwards: connecting (10 s by default) and each reply (30 s).
+void NMailSetTimeouts(int connectMs, int replyMs);
+// Trusts the certificates of a PEM file as well as the system's ones (for TLS connections opened
+// afterwards). An unreadable file adds nothing.
+void NMailAddTrustedCertificates(const std::string& pemPath);
+// Forgets the certificates added above.
+void NMailClearTrustedCertificates();
 
 }  // namespace platform

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Our POP3 client against curl, on the same Dovecot mailbox on loopback: every message of
+# 1000 × 20 KB and of 20 × 5 MB, in plain POP3 (the server offers no STLS) and over TLS (pop3s).
+# Ours makes the program's calls (status, size, fetch per message); curl fetches all the messages of
+# a box in one process over one connection. Prints the best of a few runs of each, the ratio
+# ours/curl, and our peak resident memory. Judges nothing.
+# Needs root (Dovecot reads mail as nobody), dovecot-pop3d, openssl and curl.
+# Usage: bench/pop3_vs_curl.sh [runs]   (BUILD_DIR=... to use another build folder than build/)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+build=${BUILD_DIR:-build}
+cmake -S . -B "$build" >/dev/null
+cmake --build "$build" -j2 --target pop3_vs_curl >/dev/null
+bench="$build/bench/pop3_vs_curl"
+
+d=$(mktemp -d /tmp/vellumine-pop3-bench-XXXXXX)
+chmod 755 "$d"
+dovecot_pid=""
+stop_dovecot() {
+  if [[ -n $dovecot_pid ]]; then
+    kill "$dovecot_pid" 2>/dev/null || true
+    wait "$dovecot_pid" 2>/dev/null || true
+    dovecot_pid=""
+  fi
+}
+cleanup() {
+  stop_dovecot
+  rm -rf "$d"
+}
+trap cleanup EXIT
+
+# A port nobody listens on.
+free_port() {
+  local p=$((20000 + RANDOM % 30000))
+  while (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; do p=$((20000 + RANDOM % 30000)); done
+  echo "$p"
+}
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+  -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
+
+# start_dovecot plain|tls: one listener on $port, plain without STLS or TLS from the start.
+start_dovecot() {
+  port=$(free_port)
+  local listener ssl
+  if [[ $1 == plain ]]; then
+    listener="inet_listener pop3 {
+    address = 127.0.0.1
+    port = $port
+  }
+  inet_listener pop3s {
+    port = 0
+  }"
+    ssl="ssl = no"
+  else
+    listener="inet_listener pop3 {
+    port = 0
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $port
+    ssl = yes
+  }"
+    ssl="ssl = yes
+ssl_cert = <$d/cert.pem
+ssl_key = <$d/key.pem
+ssl_dh = </usr/share/dovecot/dh.pem"
+  fi
+  cat >"$d/dovecot.conf" <<CONF
+base_dir = $d/run
+state_dir = $d/state
+log_path = $d/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+service pop3-login {
+  $listener
+}
+disable_plaintext_auth = no
+auth_mechanisms = plain login
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $d/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u $d/passwd
+}
+mail_location = maildir:~/Maildir
+$ssl
+auth_failure_delay = 0 secs
+CONF
+  dovecot -F -c "$d/dovecot.conf" &
+  dovecot_pid=$!
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return
+    sleep 0.1
+  done
+  echo "dovecot did not start:" >&2
+  cat "$d/dovecot.log" >&2
+  exit 1
+}
+
+# make_box USER COUNT SIZE: a Maildir of COUNT messages of about SIZE octets.
+make_box() {
+  local user=$1 count=$2 size=$3 home="$d/home/$1"
+  mkdir -p "$home/Maildir/new" "$home/Maildir/cur" "$home/Maildir/tmp"
+  echo "$user:{PLAIN}pw:65534:65534::$home::" >>"$d/passwd"
+  # Lines of 76 octets with CR LF, every seventh starting with a dot (stuffed on the wire).
+  local body
+  body=$(head -c $((size * 3 / 4)) /dev/urandom | base64 -w 74 | awk 'NR % 7 == 0 { $0 = "." $0 } { printf "%s\r\n", $0 }')
+  for i in $(seq -w 1 "$count"); do
+    printf 'From: bench@example.org\r\nSubject: message %s\r\nDate: Tue, 8 Dec 2026 09:30:00 +0900\r\n\r\n%s\r\n' \
+      "$i" "$body" >"$home/Maildir/new/$((1700000000 + 10#$i)).$i.bench"
+  done
+  chown -R 65534:65534 "$home"
+}
+declare -A counts=([small]=1000 [large]=20)
+make_box small "${counts[small]}" 20000
+make_box large "${counts[large]}" 5000000
+chmod 755 "$d/home"
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+less() { awk "BEGIN { exit !($1 < $2) }"; }
+# ours_s: the first check of a fresh process, as curl's one run (with TLS it includes reading the
+# system's CA list, which naming an extra trusted certificate makes us read whole; the program names
+# none); later_s: a second check in the same process. ours_peak_mb: the process's peak resident
+# memory (Qt and TLS libraries included); check_mb: how far the first check raised it above what the
+# process held just before (largest message + our buffers, + the CA list with TLS).
+printf '%-6s %-5s %8s %8s %7s %8s %13s %9s %11s\n' box link ours_s curl_s ratio later_s ours_peak_mb check_mb \
+  curl_octets
+for link in plain tls; do
+  start_dovecot "$link"
+  for box in small large; do
+    count=${counts[$box]}
+    if [[ $link == plain ]]; then
+      ours=("$bench" "127.0.0.1:$port" "$box" pw)
+      theirs=(curl -s -u "$box:pw" "pop3://127.0.0.1:$port/[1-$count]")
+    else
+      ours=("$bench" "pop3s://127.0.0.1:$port" "$box" pw "$d/cert.pem")
+      theirs=(curl -s --cacert "$d/cert.pem" -u "$box:pw" "pop3s://127.0.0.1:$port/[1-$count]")
+    fi
+    # One check each first, unmeasured, so that both read a warm mailbox.
+    "${ours[@]}" >/dev/null
+    "${theirs[@]}" >/dev/null
+    best_ours=""; best_curl=""; best_later=""; peak=""; growth=""; octets=""
+    for _ in $(seq "$runs"); do
+      line=$("${ours[@]}")
+      s=$(sed 's/.* seconds=\([0-9.]*\).*/\1/' <<<"$line")
+      later=$(sed 's/.*second_seconds=\([0-9.]*\).*/\1/' <<<"$line")
+      if [[ -z $best_later ]] || less "$later" "$best_later"; then best_later=$later; fi
+      p=$(sed 's/.*peak_rss_kb=\([0-9]*\).*/\1/' <<<"$line")
+      growth=$(sed 's/.* rss_before_kb=\([0-9]*\) peak_rss_kb=\([0-9]*\).*/\2 - \1/' <<<"$line")
+      if [[ -z $best_ours ]] || less "$s" "$best_ours"; then best_ours=$s; fi
+      if [[ -z $peak ]] || (( p > peak )); then peak=$p; fi
+      t0=$(now)
+      octets=$("${theirs[@]}" | wc -c)
+      t1=$(now)
+      c=$(calc "$t1 - $t0")
+      if [[ -z $best_curl ]] || less "$c" "$best_curl"; then best_curl=$c; fi
+    done
+    printf '%-6s %-5s %8.3f %8.3f %7.2f %8.3f %13.1f %9.1f %11s\n' "$box" "$link" "$best_ours" "$best_curl" \
+      "$(calc "$best_ours / $best_curl")" "$best_later" "$(calc "$peak / 1024")" "$(calc "($growth) / 1024")" "$octets"
+  done
+  stop_dovecot
+done

@@ -1,0 +1,386 @@
+// The client against a scripted stand-in server: the commands it sends, and what it does with broken,
+// hostile, silent and unreachable servers.
+#include <QCryptographicHash>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/nmail.h"
+#include "support/dovecot_check.h"
+
+using namespace platform;
+using namespace testsupport;
+
+namespace {
+
+struct Answer {
+    std::string bytes;
+    bool hangUp = false;
+    int paceMs = 0;  // send a byte at a time, this far apart
+};
+using Rule = std::function<std::optional<Answer>(const std::string& command)>;
+
+Rule on(const std::string& command, Answer answer) {
+    return [=](const std::string& c) { return c == command ? std::optional<Answer>(answer) : std::nullopt; };
+}
+
+std::string testMessage(int n) {
+    return "Subject: s" + std::to_string(n) + "\r\nFrom: f@example.org\r\nDate: d\r\n\r\nbody " + std::to_string(n) +
+           "\r\n.dotted\r\n";
+}
+
+std::string stuffed(const std::string& text) {
+    std::string wire;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t end = std::min(text.find('\n', pos), text.size() - 1) + 1;
+        wire += (text[pos] == '.' ? "." : "") + text.substr(pos, end - pos);
+        pos = end;
+    }
+    return wire + ".\r\n";
+}
+
+// A TCP socket bound to a free loopback port.
+int loopbackSocket(int& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+// One connection on a loopback port, served in a thread: the rule first, then a plain mailbox of
+// testMessage(1..count). Every line the client sent is kept.
+class StandIn {
+public:
+    explicit StandIn(Rule rule = {}, int count = 3, bool pipelining = false,
+                     Answer greeting = {"+OK stand-in ready <77.1@stand.in>\r\n"})
+        : rule_(std::move(rule)), count_(count), pipelining_(pipelining), listen_(loopbackSocket(port_)) {
+        listen(listen_, 4);
+        thread_ = std::thread([this, greeting] {
+            serve(greeting);
+            shutdown(conn_, SHUT_RDWR);  // hang up
+        });
+    }
+    ~StandIn() {
+        shutdown(listen_, SHUT_RDWR);
+        shutdown(conn_.load(), SHUT_RDWR);
+        thread_.join();
+        close(listen_);
+        if (conn_ >= 0) close(conn_);
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::vector<std::string> lines() {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    bool say(const Answer& a) {
+        const size_t step = a.paceMs ? 1 : a.bytes.size();
+        for (size_t i = 0; i < a.bytes.size(); i += step) {
+            if (a.paceMs) std::this_thread::sleep_for(std::chrono::milliseconds(a.paceMs));
+            if (send(conn_, a.bytes.data() + i, std::min(step, a.bytes.size() - i), MSG_NOSIGNAL) < 0) return false;
+        }
+        return !a.hangUp;
+    }
+    Answer standard(const std::string& c) {
+        const int n = std::atoi(c.c_str() + std::min(c.size(), c.find(' ') + 1));
+        const bool exists = n >= 1 && n <= count_;
+        if (c == "CAPA") return {"+OK\r\nUSER\r\nTOP\r\n" + std::string(pipelining_ ? "PIPELINING\r\n" : "") + ".\r\n"};
+        if (c.rfind("USER ", 0) == 0 || c.rfind("PASS ", 0) == 0 || c.rfind("APOP ", 0) == 0) return {"+OK\r\n"};
+        if (c == "STAT") return {"+OK " + std::to_string(count_) + " 300\r\n"};
+        if (c == "QUIT") return {"+OK bye\r\n", true};
+        if (!exists) return {"-ERR no such message\r\n"};
+        const std::string m = testMessage(n);
+        if (c.rfind("LIST ", 0) == 0) return {"+OK " + std::to_string(n) + " " + std::to_string(m.size()) + "\r\n"};
+        if (c.rfind("TOP ", 0) == 0) return {"+OK\r\n" + stuffed(m.substr(0, m.find("\r\n\r\n") + 4))};
+        if (c.rfind("RETR ", 0) == 0) return {"+OK\r\n" + stuffed(m)};
+        return {"-ERR unknown command\r\n"};
+    }
+    void serve(const Answer& greeting) {
+        conn_ = accept(listen_, nullptr, nullptr);
+        const int one = 1;  // each reply goes out at once, as a real server's would
+        setsockopt(conn_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (conn_ < 0 || !say(greeting)) return;
+        std::string pending;
+        char chunk[4096];
+        for (ssize_t got; (got = recv(conn_, chunk, sizeof chunk, 0)) > 0;) {
+            pending.append(chunk, got);
+            for (size_t end; (end = pending.find("\r\n")) != std::string::npos;) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 2);
+                {
+                    std::lock_guard lock(mutex_);
+                    lines_.push_back(line);
+                }
+                const std::optional<Answer> ruled = rule_ ? rule_(line) : std::nullopt;
+                if (!say(ruled ? *ruled : standard(line))) return;
+            }
+        }
+    }
+
+    Rule rule_;
+    int count_;
+    bool pipelining_;
+    int port_ = 0;
+    int listen_;
+    std::atomic<int> conn_{-1};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+std::vector<std::string> commandsFor(int count, bool loggedIn = true) {
+    std::vector<std::string> c = {"CAPA", "USER alice", "PASS secret"};
+    if (loggedIn) c.push_back("STAT");
+    for (int n = 1; n <= count; ++n) {
+        const std::string num = std::to_string(n);
+        for (const std::string& f : {"TOP " + num + " 0", "LIST " + num, "RETR " + num}) c.push_back(f);
+    }
+    c.push_back("QUIT");
+    return c;
+}
+
+// Short time limits, so that silent servers cost a second; the defaults come back afterwards.
+class Pop3StandIn : public ::testing::Test {
+protected:
+    void SetUp() override { NMailSetTimeouts(5'000, 1'000); }
+    void TearDown() override {
+        NMailSetTimeouts(10'000, 30'000);
+        NMailSetOption(1, 8192);
+    }
+};
+// The same, with PIPELINING offered by the server or not.
+class Pop3StandInEither : public Pop3StandIn, public ::testing::WithParamInterface<bool> {};
+
+// A verification of a check whose login worked.
+std::function<void(const Check&)> mails(std::function<void(const Check&)> verify) {
+    return [verify](const Check& c) {
+        ASSERT_EQ(c.count, 3) << c.failure;
+        verify(c);
+    };
+}
+
+// Answers the command with a reply that never ends, then stays silent.
+Rule unendingReplyTo(const std::string& command, const std::string& start) {
+    auto seen = std::make_shared<bool>(false);
+    return [=](const std::string& c) -> std::optional<Answer> {
+        if (*seen) return Answer{""};
+        if (c != command) return std::nullopt;
+        *seen = true;
+        return Answer{start};
+    };
+}
+
+}  // namespace
+
+TEST_P(Pop3StandInEither, CommandsInTheProgramsOrderAndMessagesIntact) {
+    for (int count : {0, 3}) {
+        StandIn server({}, count, GetParam());
+        const Check check = runProgramCheck(server.address(), "alice", "secret");
+        ASSERT_EQ(check.count, count) << check.failure;
+        EXPECT_EQ(server.lines(), commandsFor(count));
+        EXPECT_TRUE(check.buffersIntact);
+        for (int n = 1; n <= count; ++n) {
+            const CheckedMail& m = check.mails[n - 1];
+            EXPECT_EQ(m.subject, "s" + std::to_string(n));
+            EXPECT_EQ(m.from, "f@example.org");
+            EXPECT_EQ(m.header, testMessage(n).substr(0, testMessage(n).find("\r\n\r\n") + 2));
+            EXPECT_EQ(m.body, "body " + std::to_string(n) + "\r\n.dotted\r\n");
+            EXPECT_EQ(m.size, static_cast<int>(testMessage(n).size()));
+        }
+    }
+    StandIn refusing(on("PASS secret", {"-ERR [AUTH] wrong password\r\n"}), 3, GetParam());
+    const Check failed = runProgramCheck(refusing.address(), "alice", "secret");
+    EXPECT_LT(failed.count, 0);
+    EXPECT_EQ(failed.failure, "認証に失敗しました。サーバーの応答: -ERR [AUTH] wrong password");
+    EXPECT_EQ(refusing.lines(), commandsFor(0, false));
+}
+
+TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
+    struct Case {
+        const char* name;
+        Rule rule;
+        std::function<void(const Check&)> verify;
+        bool laterMessagesFine = true;  // the connection survives: messages 2 and 3 arrive whole
+        Answer greeting = {"+OK hi <1.2@x>\r\n"};
+    };
+    const auto loginFails = [](const char* says) {
+        return [=](const Check& c) {
+            EXPECT_LT(c.count, 0);
+            EXPECT_NE(c.failure.find(says), std::string::npos) << c.failure;
+        };
+    };
+    const auto cutOff = [](const Check& c) {
+        EXPECT_LT(c.mails[0].mailResult, 0);
+        EXPECT_LT(c.mails[1].statusResult, 0);
+        EXPECT_NE(lastFailure().find("途中で切れました"), std::string::npos) << lastFailure();
+    };
+    const std::string header = "Subject: s1\r\n\r\n";
+    const std::vector<Case> cases = {
+        {"garbage greeting", {}, loginFails("HELLO THERE"), false, {"HELLO THERE\r\n"}},
+        {"greeting -ERR", {}, loginFails("-ERR busy"), false, {"-ERR busy\r\n"}},
+        {"overlong greeting", {}, loginFails("長すぎ"), false, {"+OK " + std::string(1'200'000, 'x')}},
+        {"silent server", {}, loginFails("時間内"), false, {""}},
+        {"trickling greeting", {}, loginFails("時間内"), false, {"+OK " + std::string(200, 'x') + "\r\n", false, 20}},
+        {"USER -ERR", on("USER alice", {"-ERR who\r\n"}), loginFails("-ERR who"), false},
+        {"hang-up right after STAT", on("STAT", {"+OK 3 300\r\n", true}),  // what came before the close counts
+         mails([](const Check& c) {
+             EXPECT_LT(c.mails[0].statusResult, 0);
+             EXPECT_NE(lastFailure().find("途中で切れました"), std::string::npos) << lastFailure();
+         }), false},
+        {"STAT -ERR", on("STAT", {"-ERR locked\r\n"}), loginFails("-ERR locked"), false},
+        {"STAT garbage", on("STAT", {"+OK many\r\n"}), loginFails("+OK many"), false},
+        {"STAT absurd count", on("STAT", {"+OK 99999999999 1\r\n"}), loginFails("99999999999"), false},
+        {"TOP -ERR", on("TOP 1 0", {"-ERR no top\r\n"}),
+         mails([](const Check& c) {
+             EXPECT_LT(c.mails[0].statusResult, 0);
+             EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n");
+         })},
+        {"TOP without its terminator, then silence", unendingReplyTo("TOP 1 0", "+OK\r\n" + header),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].statusResult, 0); }), false},
+        {"LIST -ERR", on("LIST 1", {"-ERR no list\r\n"}),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); })},
+        {"negative size", on("LIST 1", {"+OK 1 -5\r\n"}),
+         mails([](const Check& c) { EXPECT_EQ(c.mails[0].size, 0); EXPECT_EQ(c.mails[0].body, ""); EXPECT_EQ(c.mails[0].subject, "s1"); })},
+        {"absurd size", on("LIST 1", {"+OK 1 99999999999999\r\n"}),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_GE(c.mails[0].mailResult, 0); })},
+        {"garbage size", on("LIST 1", {"+OK 1 big\r\n"}), mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); })},
+        {"size below the truth", on("LIST 1", {"+OK 1 4\r\n"}),
+         mails([](const Check& c) { EXPECT_EQ(c.mails[0].body, "body"); EXPECT_EQ(c.mails[0].mailResult, 4); })},
+        {"size above the truth", on("LIST 1", {"+OK 1 100000\r\n"}),
+         mails([](const Check& c) { EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n"); })},
+        {"RETR -ERR", on("RETR 1", {"-ERR gone\r\n"}),
+         mails([](const Check& c) {
+             EXPECT_LT(c.mails[0].mailResult, 0);
+             EXPECT_EQ(c.mails[0].body, "");
+             EXPECT_NE(lastFailure().find("メッセージ 1 を取得できませんでした。サーバーの応答: -ERR gone"), std::string::npos);
+         })},
+        {"RETR garbage", on("RETR 1", {"Subject: s1\r\n"}), mails([](const Check& c) { EXPECT_LT(c.mails[0].mailResult, 0); }), false},
+        {"dropped mid-message", on("RETR 1", {"+OK\r\n" + header + "half a bo", true}), mails(cutOff), false},
+        {"closed without the terminator", on("RETR 1", {"+OK\r\n" + header + "all of it\r\n", true}),
+         mails(cutOff), false},
+        {"overlong body line", on("RETR 1", {"+OK\r\n" + header + std::string(1'100'000, 'y') + "\r\n.\r\n"}),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].mailResult, 0); }), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StandIn server(c.rule, 3, GetParam(), c.greeting);
+        const Check check = runProgramCheck(server.address(), "alice", "secret");
+        EXPECT_TRUE(check.buffersIntact);
+        if (check.count == 3 && c.laterMessagesFine) {
+            for (int n : {2, 3}) EXPECT_EQ(check.mails[n - 1].body, "body " + std::to_string(n) + "\r\n.dotted\r\n");
+        }
+        c.verify(check);
+        for (const std::string& line : server.lines()) EXPECT_LE(line.size() + 2, 255u) << line;
+    }
+}
+
+TEST_P(Pop3StandInEither, CallsOutOfTheProgramsOrderStayInStep) {
+    StandIn server({}, 3, GetParam());
+    const int32_t h = NMailPop3Connect(server.address());
+    ASSERT_EQ(NMailPop3Authenticate(h, "alice", "secret", 0), 3);
+    char subject[8192], date[8192], from[8192], header[8192], body[100];
+    EXPECT_EQ(NMailPop3GetMailStatus(h, 1, subject, date, from, header, 0), 0);  // message 1 is never fetched
+    EXPECT_EQ(NMailPop3GetMailStatus(h, 2, subject, date, from, header, 0), 0);
+    EXPECT_STREQ(subject, "s2");
+    EXPECT_EQ(NMailPop3GetMailSize(h, 3), static_cast<int>(testMessage(3).size()));
+    EXPECT_EQ(NMailPop3GetMail(h, 1, subject, date, from, header, body, sizeof body, 0, 0), 17);
+    EXPECT_STREQ(body, "body 1\r\n.dotted\r\n");
+    EXPECT_EQ(NMailPop3GetMailSize(h, 1), static_cast<int>(testMessage(1).size()));
+    EXPECT_EQ(NMailPop3Close(h), 0);
+    EXPECT_EQ(server.lines().back(), "QUIT");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pipelining, Pop3StandInEither, ::testing::Bool());
+
+TEST_F(Pop3StandIn, ApopSendsTheDigestAndNeverFallsBackToPasswords) {
+    StandIn server;
+    const Check check = runProgramCheck(server.address(), "alice", "secret", true);
+    EXPECT_EQ(check.count, 3) << check.failure;
+    const QByteArray digest = QCryptographicHash::hash("<77.1@stand.in>secret", QCryptographicHash::Md5).toHex();
+    EXPECT_EQ(server.lines().at(1), "APOP alice " + digest.toStdString());
+
+    StandIn noTimestamp({}, 3, false, {"+OK ready\r\n"});
+    const Check refused = runProgramCheck(noTimestamp.address(), "alice", "secret", true);
+    EXPECT_LT(refused.count, 0);
+    EXPECT_NE(refused.failure.find("APOP"), std::string::npos) << refused.failure;
+    EXPECT_EQ(noTimestamp.lines(), (std::vector<std::string>{"CAPA", "QUIT"}));
+
+    StandIn stlsRefused(on("CAPA", {"+OK\r\nSTLS\r\nUSER\r\n.\r\n"}));
+    EXPECT_LT(runProgramCheck(stlsRefused.address(), "alice", "secret").count, 0);
+    EXPECT_NE(lastFailure().find("STLS"), std::string::npos) << lastFailure();
+    EXPECT_EQ(stlsRefused.lines(), (std::vector<std::string>{"CAPA", "STLS"}));
+}
+
+TEST_F(Pop3StandIn, UserDataNeverMakesCommandsLongerThan255OrAddsLines) {
+    struct Case { std::string user, password; bool apop, sent; };
+    const std::vector<Case> cases = {
+        {std::string(248, 'u'), "pw", false, true},  {std::string(249, 'u'), "pw", false, false},
+        {"alice", std::string(248, 'p'), false, true}, {"alice", std::string(249, 'p'), false, false},
+        {std::string(215, 'u'), "pw", true, true},   {std::string(216, 'u'), "pw", true, false},
+        {"alice\r\nDELE 1", "pw", false, false},      {"alice", "pw\nDELE 1", false, false},
+        {"alice", std::string("p\0w", 3), true, false}};
+    for (const Case& c : cases) {
+        StandIn server;
+        const Check check = runProgramCheck(server.address(), c.user, c.password, c.apop);
+        EXPECT_EQ(check.count >= 0, c.sent) << c.user.size() << " " << c.password.size();
+        size_t longest = 0;
+        for (const std::string& line : server.lines()) {
+            longest = std::max(longest, line.size() + 2);
+            EXPECT_EQ(line.find("DELE"), std::string::npos);
+        }
+        EXPECT_LE(longest, 255u);
+        if (!c.sent) {
+            EXPECT_EQ(server.lines(), (std::vector<std::string>{"QUIT"})) << check.failure;
+        }
+    }
+}
+
+TEST_F(Pop3StandIn, SmallBuffersAreCutNeverOverrun) {
+    NMailSetOption(1, 8);
+    StandIn server;
+    const Check check = runProgramCheck(server.address(), "alice", "secret");
+    ASSERT_EQ(check.count, 3) << check.failure;
+    EXPECT_TRUE(check.buffersIntact);
+    EXPECT_EQ(check.mails[0].from, "f@examp");
+    EXPECT_EQ(check.mails[0].header, "Subject");
+}
+
+TEST_F(Pop3StandIn, UnreachableServersAndBadHandlesFailPromptly) {
+    int port = 0;
+    close(loopbackSocket(port));  // nobody listens there now
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    const Check check = runProgramCheck(where, "alice", "secret");
+    EXPECT_EQ(check.handle, -1);
+    EXPECT_EQ(check.failure, "サーバー " + where + " に接続できませんでした。(接続を拒否されました)");
+
+    StandIn first, second({}, 2);
+    const int32_t h1 = NMailPop3Connect(first.address()), h2 = NMailPop3Connect(second.address());
+    ASSERT_NE(h1, h2);
+    EXPECT_EQ(NMailPop3Authenticate(h2, "bob", "pw", 0), 2);
+    EXPECT_EQ(NMailPop3Authenticate(h1, "alice", "pw", 0), 3);
+    EXPECT_EQ(NMailPop3Close(h1), 0);
+    EXPECT_EQ(NMailPop3GetMailSize(h2, 2), static_cast<int>(testMessage(2).size()));
+    char b[8192];
+    for (int32_t bad : {h1, -1, 64, 100000}) {
+        EXPECT_LT(NMailPop3GetMailStatus(bad, 1, b, b, b, b, 0), 0);
+        EXPECT_NE(lastFailure().find("ハンドル"), std::string::npos);
+        EXPECT_LT(NMailPop3Close(bad), 0);
+    }
+    EXPECT_EQ(NMailPop3Close(h2), 0);
+    EXPECT_EQ(first.lines().back(), "QUIT");
+}

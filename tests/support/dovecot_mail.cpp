@@ -1,0 +1,155 @@
+#include "support/dovecot_mail.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+// Mail is read as nobody: Dovecot refuses uid 0.
+constexpr int kMailUid = 65534;
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Plain sockets: the test support library has no Qt Network.
+sockaddr_in loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t length = sizeof a;
+    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0;
+    close(fd);
+    return ok ? ntohs(a.sin_port) : 0;
+}
+
+bool accepts(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in a = loopback(port);
+    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
+    const QString d = dir_.path();
+    // Dovecot's auth process reads the passwd file as user dovecot, and mail is read as nobody.
+    QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                 QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                 QFileDevice::ExeOther);
+    if (QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                      "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                                      "-keyout", d + "/key.pem", "-out", d + "/cert.pem"}) != 0) {
+        error_ = "openssl could not make a certificate";
+        return;
+    }
+    QByteArray passwd;
+    for (const auto& [name, password] : users) {
+        const QString home = d + "/home/" + name;
+        for (const char* sub : {"new", "cur", "tmp"}) QDir().mkpath(home + "/Maildir/" + sub);
+        for (const QString& p : {d + "/home", home, home + "/Maildir", home + "/Maildir/new", home + "/Maildir/cur",
+                                 home + "/Maildir/tmp"}) {
+            if (p != d + "/home" && chown(QFile::encodeName(p).constData(), kMailUid, kMailUid) != 0) error_ = "chown";
+        }
+        passwd += QString("%1:{PLAIN}%2:%3:%3::%4::\n").arg(name, password).arg(kMailUid).arg(home).toUtf8();
+    }
+    pop3Port_ = freePort();
+    pop3sPort_ = freePort();
+    const QString conf = QString(R"(base_dir = %1/run
+state_dir = %1/state
+log_path = %1/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = %2
+  }
+  inet_listener pop3s {
+    port = %3
+    ssl = yes
+  }
+}
+disable_plaintext_auth = no
+auth_mechanisms = plain login apop
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u %1/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u %1/passwd
+}
+mail_location = maildir:~/Maildir
+ssl = yes
+ssl_cert = <%1/cert.pem
+ssl_key = <%1/key.pem
+ssl_dh = </usr/share/dovecot/dh.pem
+auth_failure_delay = 0 secs
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+)").arg(d).arg(pop3Port_).arg(pop3sPort_);
+    if (!error_.isEmpty() || !writeFile(d + "/passwd", passwd) || !writeFile(d + "/dovecot.conf", conf.toUtf8())) {
+        error_ = "could not write the configuration (" + error_ + ")";
+        return;
+    }
+    const QString program = QFileInfo::exists("/usr/sbin/dovecot") ? "/usr/sbin/dovecot" : "dovecot";
+    dovecot_.start(program, {"-F", "-c", d + "/dovecot.conf"});
+    if (!dovecot_.waitForStarted(10'000)) {
+        error_ = "dovecot did not start (package dovecot-pop3d, run as root): " + dovecot_.errorString();
+        return;
+    }
+    // Bounded polling until both listeners answer, or the server gave up.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!(accepts(pop3Port_) && accepts(pop3sPort_))) {
+        if (dovecot_.state() != QProcess::Running || std::chrono::steady_clock::now() > deadline) {
+            error_ = "dovecot is not listening: " + dovecot_.readAllStandardError() + log();
+            return;
+        }
+        dovecot_.waitForFinished(50);
+    }
+}
+
+DovecotServer::~DovecotServer() {
+    if (dovecot_.state() == QProcess::NotRunning) return;
+    dovecot_.terminate();
+    if (!dovecot_.waitForFinished(10'000)) dovecot_.kill();
+    dovecot_.waitForFinished(5'000);
+}
+
+QString DovecotServer::log() const {
+    QFile f(dir_.path() + "/dovecot.log");
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+void DovecotServer::deliver(const QString& user, const QByteArray& message) {
+    const QString name = QString("%1.%2.vellumine").arg(1'700'000'000 + ++delivered_).arg(delivered_, 6, 10, QChar('0'));
+    const QString tmp = dir_.path() + "/home/" + user + "/Maildir/tmp/" + name;
+    writeFile(tmp, message);
+    chown(QFile::encodeName(tmp).constData(), kMailUid, kMailUid);
+    QFile::rename(tmp, dir_.path() + "/home/" + user + "/Maildir/new/" + name);
+}
+
+}  // namespace testsupport

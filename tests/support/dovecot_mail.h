@@ -1,0 +1,32 @@
+#pragma once
+// A Dovecot POP3 server of our own on loopback, started from a private configuration in a temp folder.
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+
+namespace testsupport {
+
+class DovecotServer {
+public:
+    // Starts Dovecot with these users (name → password) and empty mailboxes. error() tells why not.
+    explicit DovecotServer(const std::map<QString, QString>& users);
+    ~DovecotServer();
+    const QString& error() const { return error_; }
+    int pop3Port() const { return pop3Port_; }    // plain, with STLS offered
+    int pop3sPort() const { return pop3sPort_; }  // TLS from the start
+    QString certificate() const { return dir_.path() + "/cert.pem"; }
+    QString log() const;
+    // Puts a message into the user's Maildir/new; messages are numbered in the order delivered.
+    void deliver(const QString& user, const QByteArray& message);
+
+private:
+    QTemporaryDir dir_;
+    QProcess dovecot_;
+    QString error_;
+    int pop3Port_ = 0, pop3sPort_ = 0, delivered_ = 0;
+};
+
+}  // namespace testsupport
