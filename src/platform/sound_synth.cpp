@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include "platform/sound_synth.h"
 
 #include <alsa/asoundlib.h>
@@ -98,6 +99,9 @@ MidiSynth::~MidiSynth() {
         --g_liveSynths;
     }
     if (settings_) delete_fluid_settings(settings_);
+    // The soundfont's samples were many small blocks; hand the freed memory back to the system, so
+    // that a clock that played its tune once does not keep its size for the rest of the day.
+    malloc_trim(0);
 }
 
 bool MidiSynth::Play(std::string_view smf, uint64_t tick, bool withOutput) {
