@@ -1,8 +1,8 @@
-#include <malloc.h>
 #include "platform/sound_synth.h"
 
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
