@@ -1,6 +1,7 @@
 #include "core/controls.h"
 
 #include <QAction>
+#include <QApplication>
 #include <algorithm>
 #include <QCheckBox>
 #include <QLineEdit>
@@ -115,6 +116,20 @@ QString CommandButton::Caption() const { return button_->text(); }
 void CommandButton::SetDefault(bool on) {
     button_->setDefault(on);
     button_->setAutoDefault(on);
+    if (!on) return;
+    // Forms are plain windows, not dialogs, so Qt presses a default button only when it has the focus:
+    // Enter anywhere in the window presses it here, unless another button has the focus (then that one).
+    auto* enter = new QAction(button_);
+    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    enter->setShortcutContext(Qt::WindowShortcut);
+    button_->addAction(enter);
+    QObject::connect(enter, &QAction::triggered, button_, [this] {
+        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        if (focused && focused != button_ && focused->window() == button_->window())
+            focused->click();
+        else
+            Press();
+    });
 }
 
 void CommandButton::SetCancel(bool on) {

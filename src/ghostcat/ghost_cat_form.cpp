@@ -1,5 +1,8 @@
 #include "ghostcat/ghost_cat_form.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "app/forms.h"
 #include "app/main_form.h"
 #include "core/event_loop.h"
@@ -47,6 +50,24 @@ void Form1::Form_Load() {
     SetLeft(int(TwipsX * float(prog::CursorPoint.x)));
     StepX = -5;
     StepY = -2;
+    // Cut to the first frame's outline from the moment it comes out, not only from the first tick:
+    // otherwise the whole silver square shows for a fifth of a second.
+    ApplyRegion(0);
+}
+
+void Form1::ApplyRegion(int i) {
+    IdentityTransform = platform::XFORM{1, 0, 0, 1, 0, 0};
+    const std::vector<unsigned char>& slot = RegionSlots[i];
+    uint32_t bytes = 0;
+    if (slot.size() >= sizeof(platform::RGNDATAHEADER)) {
+        platform::RGNDATAHEADER header;
+        std::memcpy(&header, slot.data(), sizeof header);
+        bytes = header.dwSize + header.nRgnSize;
+    }
+    CurrentRegion = platform::ExtCreateRegion(&IdentityTransform, std::min<size_t>(bytes, slot.size()), slot.data());
+    Picture.SetPicture(Picture1[i]);
+    // The window owns the region from here on and releases the previous one.
+    platform::SetWindowRgn(hWnd(), CurrentRegion, true);
 }
 
 void Form1::Form_Unload(int&) {
@@ -77,19 +98,7 @@ void Form1::Timer1_Timer() {
     SetTop(newTop);
     SetLeft(newLeft);
 
-    const int i = FrameIndex(StepsLeft, StepX, StepY);
-    IdentityTransform = platform::XFORM{1, 0, 0, 1, 0, 0};
-    const std::vector<unsigned char>& slot = RegionSlots[i];
-    uint32_t bytes = 0;
-    if (slot.size() >= sizeof(platform::RGNDATAHEADER)) {
-        platform::RGNDATAHEADER header;
-        std::memcpy(&header, slot.data(), sizeof header);
-        bytes = header.dwSize + header.nRgnSize;
-    }
-    CurrentRegion = platform::ExtCreateRegion(&IdentityTransform, std::min<size_t>(bytes, slot.size()), slot.data());
-    Picture.SetPicture(Picture1[i]);
-    // The window owns the region from here on and releases the previous one.
-    platform::SetWindowRgn(hWnd(), CurrentRegion, true);
+    ApplyRegion(FrameIndex(StepsLeft, StepX, StepY));
     platform::RaiseWindow(hWnd());
 }
 

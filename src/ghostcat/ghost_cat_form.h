@@ -38,6 +38,9 @@ public:
     platform::XFORM IdentityTransform{};
     platform::HRGN CurrentRegion = nullptr;
 
+    // Shows frame i, cut to its outline (a new region from the kept data, handed to the window).
+    void ApplyRegion(int i);
+
     // The frame for a walk: parity of the steps left, then right-or-not, then up-or-not.
     static int FrameIndex(int16_t stepsLeft, int16_t stepX, int16_t stepY);
 };

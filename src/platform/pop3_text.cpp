@@ -311,11 +311,13 @@ void HeaderSplitter::write(const char* data, size_t size) {
             break;
         }
     }
-    const bool whole = header_.size() + i <= cap_;
     keep(data, i);
+    seen_ += i;
     if (!ended) return;
-    // The empty line that ended the header is not part of it.
-    if (whole) header_.resize(header_.size() - (crlfBlank ? 2 : 1));
+    // The empty line that ended the header is not part of it, whether or not the cap cut into it
+    // (its CR may have come in an earlier piece).
+    const size_t contentEnd = seen_ - (crlfBlank ? 2 : 1);
+    if (header_.size() > contentEnd) header_.resize(contentEnd);
     inBody_ = true;
     if (body_ && i < size) body_->write(data + i, size - i);
 }

@@ -90,6 +90,7 @@ private:
     Sink* body_;
     size_t cap_;
     std::string header_;
+    size_t seen_ = 0;  // bytes of the header block received, kept or cut
     State state_ = State::LineStart;
     bool inBody_ = false;
 };

@@ -11,6 +11,7 @@
 #include "core/numbers.h"
 #include "core/program.h"
 #include "core/twips.h"
+#include "settings/dialog_placement.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
 #include "settings/profile_keys.h"
@@ -77,6 +78,7 @@ SetForm::SetForm()
     QWidget::setTabOrder(Text2.widget(), Check2.widget());
     QWidget::setTabOrder(Check2.widget(), Check3.widget());
     QWidget::setTabOrder(Check3.widget(), Check4.widget());
+    settings::PlaceBesideMainWindow(*this, 0);
 }
 
 void SetForm::Form_Load() {

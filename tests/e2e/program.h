@@ -1,0 +1,114 @@
+#pragma once
+// The real, built program, started from a scratch copy of its program folder (the executable, the
+// pictures and the tune, an empty ★MailData) with that folder as its current directory, as a user
+// would run it. Also the reference pictures and the settings files it reads and writes.
+#include <QByteArray>
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <optional>
+
+#include "e2e/desktop.h"
+
+namespace e2e {
+
+inline const QString kClockTitle = QStringLiteral("Orlavue　Ver 1.0");  // a full-width space in it
+
+class ProgramFolder {
+public:
+    ProgramFolder();
+    bool ok() const { return ok_; }
+    QString path() const { return dir_.path(); }
+    QString file(const QString& name) const { return dir_.path() + "/" + name; }
+    void write(const QString& name, const QByteArray& bytes) const;
+    QByteArray read(const QString& name) const;
+    bool exists(const QString& name) const;
+    // One picture of the program's 画像データ, e.g. "Watch".
+    QImage picture(const QString& name) const;
+
+    // Settings files as a user who went through the dialogs before would have them.
+    void writeServer(const QString& pop3) const;
+    void writeAccount(const QString& id, const QString& password) const;
+    void writeIni(const QByteArray& lines) const;  // key=value lines under [EXEINI], CR LF
+    // The value of a key of ★MailData/ini.ini; none when the key is missing.
+    std::optional<QString> iniValue(const QString& key) const;
+
+private:
+    QTemporaryDir dir_;
+    bool ok_ = false;
+};
+
+struct StartOptions {
+    // libfaketime: the local time the program starts at, e.g. "2026-12-08 12:59:58".
+    QString fakeTime;
+    // A PEM certificate the program is to trust, as if it were in the system's store: the program
+    // runs in a mount namespace of its own where /etc/ssl/certs holds this certificate.
+    QString trustedCertificate;
+};
+
+class RunningProgram {
+public:
+    RunningProgram(const ProgramFolder& folder, const StartOptions& options = {});
+    ~RunningProgram();  // kills it when it is still running
+    bool started() const { return started_; }
+    QString error() const { return error_; }
+
+    // The clock window, once it is on the screen; none if it never came.
+    std::optional<WindowId> waitForClock(int ms = 15000);
+    // Ended by itself (through its own UI) within ms; its exit code then.
+    bool waitForExit(int ms = 8000);
+    int exitCode() const { return process_.exitCode(); }
+    bool running() const { return process_.state() != QProcess::NotRunning; }
+    void kill();
+    QString output();
+
+private:
+    QProcess process_;
+    QTemporaryDir certs_;
+    bool started_ = false;
+    QString error_;
+};
+
+// A short message to alice@example.org, the n-th of its kind.
+QByteArray MailMessage(int n);
+
+// ---- The clock face: a 100 × 100 area at (3,3) of the clock window's client area, under the menu bar.
+QRect FaceRect(WindowId clock);
+// Pixels differing between a grab of the face and a picture, leaving out the circle the hands are
+// drawn in (radius 12 around (50,40)). Negative when the sizes do not agree.
+int FaceDifference(const QImage& face, const QImage& picture);
+// Which of the named pictures the face shows exactly (outside the hands' circle); "" for none.
+QString FaceShows(const QImage& face, const ProgramFolder& folder, const QStringList& names);
+
+// Chooses an item of the menu "ファイル(&F)" by keyboard: Alt+F, then Down (n - 1) times (separators
+// are skipped), then Return. n counts the items without separators, from 1. Returns once the menu
+// has gone, or at once after Return when the caller is to watch what happens from the first moment.
+bool ChooseMenuItem(WindowId clock, int n, bool waitForTheMenuToGo = true);
+// Menu items counted so.
+enum MenuItem {
+    kMailCheck = 1,
+    kChooseMailer = 2,
+    kToTray = 3,
+    kSettings = 4,
+    kShowCat = 5,
+    kStopShow = 6,
+    kTopMostOn = 7,
+    kTopMostOff = 8,
+    kHomepage = 9,
+};
+
+// Every test here needs the X server with-x-server.sh starts (this process is one of its clients,
+// for the screen grabs and the clipboard).
+class OnTheDesktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != "xcb") GTEST_SKIP() << "needs an X server: run through with-x-server.sh";
+    }
+};
+
+}  // namespace e2e

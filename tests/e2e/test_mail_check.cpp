@@ -1,0 +1,143 @@
+// A manual mail check against a real Dovecot mailbox holding three messages: the notice board, the
+// cat show with the ghost cat, and "戻す" ending the show.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontDatabase>
+#include <QLineEdit>
+
+#include "e2e/desktop.h"
+#include "e2e/program.h"
+#include "support/dovecot_mail.h"
+
+using namespace e2e;
+
+class MailCheck : public OnTheDesktop {};
+
+namespace {
+
+const QString kBoardTitle = QStringLiteral("新着お知らせボード");
+const QStringList kCats = {"cat1", "cat2", "cat3", "cat4"};
+
+// The program's font: the first Japanese font installed of its list, 9 points.
+QFont ProgramFont() {
+    QFont font = QApplication::font();
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& family : {QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
+                                  QStringLiteral("Noto Sans CJK JP"), QStringLiteral("VL PGothic")}) {
+        if (installed.contains(family)) {
+            font = QFont(family);
+            font.setPointSize(9);
+            break;
+        }
+    }
+    return font;
+}
+
+// A text field of the same kind, size and font showing this text, as this process draws it.
+QImage RenderedField(const QString& text, QSize size, Qt::Alignment alignment) {
+    QLineEdit field(text);
+    field.setFont(ProgramFont());
+    field.setAlignment(alignment);
+    field.setFrame(true);
+    field.resize(size);
+    field.setCursorPosition(0);
+    return field.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int Differing(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if ((a.pixel(x, y) & 0xFFFFFF) != (b.pixel(x, y) & 0xFFFFFF)) ++n;
+    return n;
+}
+
+// The text of a field of the program, as a person copies it: click into it, select all, copy.
+QString CopyFieldText(QPoint at) {
+    QGuiApplication::clipboard()->clear();
+    Click(at);
+    Keys({"ctrl+a", "ctrl+c"});
+    QString text;
+    Until([&] { return !(text = QGuiApplication::clipboard()->text()).isEmpty(); });
+    return text;
+}
+
+}  // namespace
+
+TEST_F(MailCheck, ThreeMessagesShowTheBoardAndTheCatShowUntilStopped) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    for (int i = 1; i <= 3; ++i) dovecot.deliver("alice", MailMessage(i));
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER5=1\r\n");  // the ghost cat comes along with the show
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const QRect face = FaceRect(*clock);
+    ASSERT_TRUE(Until([&] { return FaceDifference(Grab(face), folder.picture("Watch")) == 0; }))
+        << "the clock does not show Watch.gif: " << FaceDifference(Grab(face), folder.picture("Watch"));
+
+    MoveMouse({150, 650});  // the ghost cat appears at the pointer: away from the clock and the board
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+
+    // The notice board, on top of every window.
+    const auto board = WaitForWindow(kBoardTitle);
+    ASSERT_TRUE(board) << "no notice board; Dovecot says:\n" << dovecot.log().toStdString();
+    EXPECT_TRUE(Until([&] { return Above(*board); })) << NetWmState(*board).toStdString();
+    const QRect boardArea = Info(*board)->rect;
+    // The count field: 33 × 18 pixels at (208, 0) of the board, right-aligned. Inside its frame it
+    // must look exactly as a field of the same kind, size and font showing "3" looks when this
+    // process draws it; a field showing "2" or "4" would not. (The frame's rounded corners show
+    // what lies behind the field, which differs between the board and a lone field.)
+    const QRect countField(boardArea.topLeft() + QPoint(208, 0), QSize(33, 18));
+    const QRect inside = QRect(QPoint(0, 0), countField.size()).adjusted(2, 2, -2, -2);
+    const QImage expected = RenderedField("3", countField.size(), Qt::AlignRight).copy(inside);
+    ASSERT_NE(Differing(expected, RenderedField("4", countField.size(), Qt::AlignRight).copy(inside)), 0);
+    QImage shown;
+    const bool looksRight =
+        Until([&] { return Differing(shown = Grab(countField.adjusted(2, 2, -2, -2)), expected) == 0; });
+    EXPECT_TRUE(looksRight) << "the count field differs from a field showing \"3\" in " << Differing(shown, expected)
+                            << " pixels; see " << SaveArtefact(shown, "board-count-shown.png").toStdString()
+                            << " and " << SaveArtefact(expected, "board-count-expected.png").toStdString();
+    SaveArtefact(GrabScreen(), "notice-board.png");
+    // And the texts themselves, copied out of the fields as a person would.
+    EXPECT_EQ(CopyFieldText(countField.center()).toStdString(), "3");
+    EXPECT_EQ(CopyFieldText(boardArea.topLeft() + QPoint(100, 9)).toStdString(), "新着メールが有ります");
+
+    // The cat show: with the board closed, the clock shows the cat pictures in turn, and the ghost
+    // cat is out, on top.
+    Activate(*board);
+    Keys({"alt+F4"});
+    ASSERT_TRUE(WaitUntilGone(kBoardTitle));
+    QString cat;
+    EXPECT_TRUE(Until([&] { return !(cat = FaceShows(Grab(face), folder, kCats)).isEmpty(); }))
+        << "no cat picture in the clock";
+    const auto ghost = WaitForWindow("Form1");
+    ASSERT_TRUE(ghost) << "no ghost cat";
+    EXPECT_TRUE(Until([&] { return Above(*ghost); })) << NetWmState(*ghost).toStdString();
+
+    // "戻す": the ghost cat goes, and the show ends: the clock picture comes back and stays. (The
+    // cycle under way runs out first: its remaining cats may show for a moment.) A show that went on
+    // would put a cat up every 0.6 s, so ten looks at 0.1 s intervals all seeing the clock picture
+    // tell it has stopped.
+    ASSERT_TRUE(ChooseMenuItem(*clock, kStopShow));
+    EXPECT_TRUE(WaitUntilGone("Form1")) << "the ghost cat stayed";
+    int watchInARow = 0;
+    QString last;
+    EXPECT_TRUE(Until([&] {
+        last = FaceShows(Grab(face), folder, QStringList{"Watch"} + kCats);
+        watchInARow = last == "Watch" ? watchInARow + 1 : 0;
+        if (watchInARow >= 10) return true;
+        Pause(100);
+        return false;
+    })) << "the show goes on; the clock shows " << (last.isEmpty() ? "none of its pictures" : qPrintable(last));
+}
