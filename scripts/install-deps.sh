@@ -14,7 +14,9 @@ packages=(
 )
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
-             dovecot-pop3d openssl curl dbus-daemon)
+             dovecot-pop3d openssl curl dbus-daemon
+             trayer faketime libxcb1-dev  # the end-to-end tests: a tray host, a moved clock, xcb
+             clang libclang-rt-14-dev llvm)  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
 fi
 
 missing=()
