@@ -39,7 +39,8 @@ double LeadingNumber(const QString& text) {
             if (d < 0 || d >= base) break;
             v = v * base + d;
         }
-        return v;
+        // Hundreds of digits overflow: stay finite, as the decimal path does.
+        return std::isfinite(v) ? v : std::numeric_limits<double>::max();
     }
 
     std::string num;

@@ -1,5 +1,6 @@
 // Check scheduling: a seconds and minutes counter kept in two hidden fields, the trigger that starts a
 // check when the minutes reach the interval, and the ticker that scrolls the mail program's name.
+#include <algorithm>
 #include <cstring>
 
 #include "app/forms.h"
@@ -20,12 +21,14 @@ void MainForm::Timer3_Timer() {
     // Back to 0 once the minutes reach or pass the interval, so that an interval lowered below the
     // count, or one with a fraction, still comes round.
     if (core::LeadingNumber(Text1.Text()) >= n) Text1.SetText(QStringLiteral("0"));
+    // The fields hold whatever text they were given; bring their numbers into range before counting on.
+    const auto whole = [](double v) { return int64_t(std::clamp(v, -1e15, 1e15)); };
     const double seconds = core::LeadingNumber(Text4.Text());
     if (seconds >= 60) {
         Text4.SetText(QStringLiteral("0"));
-        Text1.SetText(core::DecimalText(int64_t(core::LeadingNumber(Text1.Text())) + 1));
+        Text1.SetText(core::DecimalText(whole(core::LeadingNumber(Text1.Text())) + 1));
     } else {
-        Text4.SetText(core::DecimalText(int64_t(seconds) + 1));
+        Text4.SetText(core::DecimalText(whole(seconds) + 1));
     }
 }
 

@@ -57,8 +57,9 @@ protected:
     // Runs fn once, after ms of virtual time, from inside whatever wait is going on then.
     void After(int ms, std::function<void()> fn) {
         auto timer = std::make_shared<core::Timer>(ms);
-        timer->OnTimer = [timer, fn = std::move(fn)]() mutable {
-            timer->SetEnabled(false);
+        // keep_ owns the timer; the handler must not, or the timer would keep itself alive for ever.
+        timer->OnTimer = [t = timer.get(), fn = std::move(fn)]() mutable {
+            t->SetEnabled(false);
             fn();
         };
         keep_.push_back(timer);

@@ -62,6 +62,7 @@ TEST(LeadingNumber, HexAndOctalPrefixes) {
     EXPECT_EQ(LeadingNumber("&H1G"), 1);
     EXPECT_EQ(LeadingNumber(" & H 1 0"), 16);
     EXPECT_EQ(LeadingNumber("&H"), 0);
+    EXPECT_TRUE(std::isfinite(LeadingNumber("&H" + QString(300, QChar(u'F')))));
 }
 
 TEST(LeadingNumber, FullWidthDigitsAreNotDigits) {

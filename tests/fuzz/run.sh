@@ -10,6 +10,7 @@
 # seed, so a run repeats. The build goes to $VELLUMINE_FUZZ_BUILD_DIR (default build-fuzz/); each
 # target's log, the inputs it found and any crashing input are kept under it in runs/<target>/.
 # A crash is reproduced with: <build>/tests/fuzz/fuzz_<target> <crashing file>
+# (for pop3_session, VELLUMINE_FUZZ_VERBOSE=1 also prints each mail-library call and its result).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
