@@ -308,6 +308,7 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
     std::string greeting;
     const Status hello = readStatus(greeting);
     if (hello == Status::Broken) return -1;
+    greeted_ = true;
     if (hello == Status::Err) return abandon("サーバーが接続を受け付けませんでした。" + serverSays(greeting));
     if (!readCapabilities()) return -1;
     if (!tls_ && offersStls_) {
@@ -419,11 +420,16 @@ bool Session::fetch(int32_t number, HeaderInfo& out, Sink& body) {
 
 void Session::quit() {
     if (!socket_) return;
-    if (!broken_ && socket_->state() == QAbstractSocket::ConnectedState) {
+    // A port that speaks TLS from the start gets nothing in clear: it is only closed.
+    const bool mayTalk = !address_.implicitTls || tls_;
+    if (!broken_ && mayTalk && socket_->state() == QAbstractSocket::ConnectedState) {
         // Its answer may be anything: the last failure stays what the caller last saw.
         const std::string keep = error_;
         std::string line;
-        if (send("QUIT\r\n")) readStatus(line);
+        // Refused before the greeting was read (user data we would not send): the greeting comes
+        // first, or it would be taken for the answer to QUIT and the real answer left unread.
+        const bool inStep = greeted_ || readStatus(line) != Status::Broken;
+        if (inStep && send("QUIT\r\n")) readStatus(line);
         error_ = keep;
         if (socket_->state() == QAbstractSocket::ConnectedState) {
             socket_->disconnectFromHost();

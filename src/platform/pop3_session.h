@@ -97,6 +97,7 @@ private:
     bool broken_ = false;
     bool loggedIn_ = false;
     bool tls_ = false;
+    bool greeted_ = false;  // the greeting has been read
     bool offersStls_ = false;
     bool offersPipelining_ = false;
 
