@@ -16,7 +16,8 @@ if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d openssl curl dbus-daemon
              trayer faketime libxcb1-dev  # the end-to-end tests: a tray host, a moved clock, xcb
-             clang libclang-rt-14-dev llvm)  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
+             clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
+             dpkg-dev file desktop-file-utils)  # the package test: CPack's DEB generator, the desktop entry
 fi
 
 missing=()

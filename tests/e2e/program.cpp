@@ -69,11 +69,15 @@ std::optional<QString> ProgramFolder::iniValue(const QString& key) const {
 }
 
 RunningProgram::RunningProgram(const ProgramFolder& folder, const StartOptions& options) {
-    const QString program = folder.file("vellumine");
+    const QString program = options.executable.isEmpty() ? folder.file("vellumine") : options.executable;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // One locale wherever the suite runs: Qt's own dialogs are titled in English then ("Open").
     env.insert("LC_ALL", "C.UTF-8");
     env.remove("LANGUAGE");
+    if (!options.home.isEmpty()) {
+        env.insert("HOME", options.home);
+        env.remove("XDG_DATA_HOME");
+    }
     if (!options.fakeTime.isEmpty()) {
         const QString library = FakeTimeLibrary();
         if (library.isEmpty()) {

@@ -49,6 +49,9 @@ struct StartOptions {
     // A PEM certificate the program is to trust, as if it were in the system's store: the program
     // runs in a mount namespace of its own where /etc/ssl/certs holds this certificate.
     QString trustedCertificate;
+    // Another way in than the folder's own program (an installed launcher), started with this HOME.
+    QString executable;
+    QString home;
 };
 
 class RunningProgram {

@@ -1,0 +1,128 @@
+// The Debian package as a person gets it: built by CPack from this build, unpacked into a scratch
+// root, its dependencies resolved by apt against the system's package lists, its desktop entry
+// validated, and the clock started through the installed launcher with a fresh home folder.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "e2e/desktop.h"
+#include "e2e/program.h"
+
+using namespace e2e;
+
+class Package : public OnTheDesktop {};
+
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    QString output;
+};
+
+ToolRun RunTool(const QString& program, const QStringList& args, int ms = 120000) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) return {-1, program + ": " + p.errorString()};
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished(5000);
+        return {-1, program + " did not finish"};
+    }
+    ToolRun run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
+    return run;
+}
+
+// Every file and link under a folder, with its size, relative to it: what the program must not change.
+QStringList Listing(const QString& root) {
+    QStringList all;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        all << QDir(root).relativeFilePath(path) + " " + QString::number(it.fileInfo().size());
+    }
+    all.sort();
+    return all;
+}
+
+}  // namespace
+
+TEST_F(Package, TheDebianPackageInstallsAndStartsTheClockInAFolderOfTheUsersOwn) {
+    QTemporaryDir work(QDir::tempPath() + "/vellumine-package-XXXXXX");
+    ASSERT_TRUE(work.isValid());
+    const QString out = work.path() + "/out", root = work.path() + "/root", home = work.path() + "/home";
+    ASSERT_TRUE(QDir().mkpath(home));
+
+    const ToolRun cpack = RunTool(VELLUMINE_CPACK, {"-G", "DEB", "-B", out, "--config",
+                                                QStringLiteral(VELLUMINE_BINARY_DIR) + "/CPackConfig.cmake"});
+    ASSERT_EQ(cpack.code, 0) << cpack.output.toStdString();
+    const QStringList debs = QDir(out).entryList({"vellumine_*.deb"}, QDir::Files);
+    ASSERT_EQ(debs.size(), 1) << cpack.output.toStdString();
+    const QString deb = out + "/" + debs.first();
+
+    // What it needs: the libraries dpkg-shlibdeps found, the soundfont and the Japanese font, and
+    // apt can satisfy all of it from Debian 12's packages.
+    const ToolRun depends = RunTool("dpkg-deb", {"-f", deb, "Depends"});
+    ASSERT_EQ(depends.code, 0) << depends.output.toStdString();
+    for (const char* needed : {"ca-certificates", "libqt6widgets6", "libqt6network6", "libfluidsynth3", "timgm6mb-soundfont",
+                               "fonts-ipafont-gothic"}) {
+        EXPECT_TRUE(depends.output.contains(needed)) << needed << " missing from: " << depends.output.toStdString();
+    }
+    const ToolRun apt = RunTool("apt-get", {"install", "--simulate", "--no-install-recommends", deb});
+    EXPECT_EQ(apt.code, 0) << apt.output.toStdString();
+    EXPECT_FALSE(apt.output.contains("unmet")) << apt.output.toStdString();
+
+    // Unpacked into a scratch root, as dpkg would place it under /.
+    const ToolRun unpack = RunTool("dpkg-deb", {"-x", deb, root});
+    ASSERT_EQ(unpack.code, 0) << unpack.output.toStdString();
+    const QString lib = root + "/usr/lib/vellumine";
+    EXPECT_TRUE(QFileInfo(lib + "/vellumine").isExecutable());
+    EXPECT_TRUE(QFileInfo(root + "/usr/bin/vellumine").isExecutable());
+    EXPECT_GE(QDir(lib + "/画像データ").entryList({"*.gif"}, QDir::Files).size(), 10);
+    EXPECT_GT(QFileInfo(lib + "/Sound/Kouka.mid").size(), 0);
+    EXPECT_TRUE(QFileInfo(lib + "/★MailData").isDir());
+    EXPECT_TRUE(QDir(lib + "/★MailData").isEmpty());
+    EXPECT_FALSE(QImage(root + "/usr/share/icons/hicolor/32x32/apps/vellumine.png").isNull());
+    const QString entry = root + "/usr/share/applications/vellumine.desktop";
+    const ToolRun validate = RunTool("desktop-file-validate", {entry});
+    EXPECT_EQ(validate.code, 0) << validate.output.toStdString();
+    EXPECT_TRUE(validate.output.trimmed().isEmpty()) << validate.output.toStdString();
+    const QStringList installed = Listing(root);
+
+    // Started as the desktop entry starts it (Exec=vellumine), by a user with an empty home folder:
+    // the first start asks for the server and the account.
+    ProgramFolder unused;
+    StartOptions options;
+    options.executable = root + "/usr/bin/vellumine";
+    options.home = home;
+    RunningProgram program(unused, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    EXPECT_TRUE(WaitForWindow(QStringLiteral("サーバー設定")).has_value());
+    EXPECT_TRUE(WaitForWindow(QStringLiteral("ID,PASS")).has_value());
+
+    // The user's program folder: links to what was installed, a settings folder of its own.
+    const QString mine = home + "/.local/share/Vellumine";
+    for (const QString& item : {QString("vellumine"), QString("画像データ"), QString("Sound")}) {
+        const QFileInfo link(mine + "/" + item);
+        EXPECT_TRUE(link.isSymLink()) << item.toStdString();
+        EXPECT_EQ(link.canonicalFilePath(), QFileInfo(lib + "/" + item).canonicalFilePath()) << item.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(mine + "/★MailData").isDir());
+    EXPECT_FALSE(QFileInfo(mine + "/★MailData").isSymLink());
+
+    // Closed through its close box: the settings are written where the user's folder is, and the
+    // installed files stay as they were.
+    Activate(*clock);
+    Keys({"alt+F4"});
+    ASSERT_TRUE(program.waitForExit()) << "the close box did not end the program: " << program.output().toStdString();
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(QFileInfo(mine + "/★MailData/ini.ini").isFile()) << QDir(mine + "/★MailData").entryList().join(" ").toStdString();
+    EXPECT_EQ(Listing(root), installed);
+}
