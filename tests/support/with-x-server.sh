@@ -18,11 +18,14 @@ export DISPLAY=":$number"
 export QT_QPA_PLATFORM=xcb
 openbox --sm-disable >/dev/null 2>&1 &
 wm=$!
-# Wait until the window manager has announced itself, so windows are managed from the start.
-for _ in $(seq 100); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+# Wait until the window manager has announced itself, so windows are managed from the start (the
+# tests find windows through its client list). On a loaded machine that can take seconds.
+managed=0
+for _ in $(seq 600); do
+  if xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; then managed=1; break; fi
   sleep 0.05
 done
+[[ $managed -eq 1 ]] || echo "with-x-server: the window manager did not come up within 30 s" >&2
 "$@"
 status=$?
 kill "$wm" "$xvfb" 2>/dev/null
