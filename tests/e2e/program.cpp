@@ -90,7 +90,7 @@ RunningProgram::RunningProgram(const ProgramFolder& folder, const StartOptions& 
         env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     }
     process_.setProcessEnvironment(env);
-    process_.setWorkingDirectory(folder.path());
+    process_.setWorkingDirectory(options.workingDirectory.isEmpty() ? folder.path() : options.workingDirectory);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     if (!options.trustedCertificate.isEmpty()) {
         if (!certs_.isValid() || !QFile::copy(options.trustedCertificate, certs_.path() + "/vellumine-e2e.pem")) {

@@ -52,6 +52,7 @@ struct StartOptions {
     // Another way in than the folder's own program (an installed launcher), started with this HOME.
     QString executable;
     QString home;
+    QString workingDirectory;  // instead of the folder's
 };
 
 class RunningProgram {

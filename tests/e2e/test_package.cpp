@@ -126,3 +126,40 @@ TEST_F(Package, TheDebianPackageInstallsAndStartsTheClockInAFolderOfTheUsersOwn)
     EXPECT_TRUE(QFileInfo(mine + "/★MailData/ini.ini").isFile()) << QDir(mine + "/★MailData").entryList().join(" ").toStdString();
     EXPECT_EQ(Listing(root), installed);
 }
+
+TEST_F(Package, TheTarballIsAProgramFolderThatRunsWhereItIsUnpacked) {
+    QTemporaryDir work(QDir::tempPath() + "/vellumine-tarball-XXXXXX");
+    ASSERT_TRUE(work.isValid());
+    const ToolRun pack = RunTool(VELLUMINE_CMAKE, {"--build", VELLUMINE_BINARY_DIR, "--target", "package-tarball"});
+    ASSERT_EQ(pack.code, 0) << pack.output.toStdString();
+    const QStringList tarballs =
+        QDir(VELLUMINE_BINARY_DIR).entryList({"Vellumine-*.tar.gz"}, QDir::Files, QDir::Time);
+    ASSERT_FALSE(tarballs.isEmpty());
+    const ToolRun unpack = RunTool("tar", {"-xzf", QStringLiteral(VELLUMINE_BINARY_DIR "/") + tarballs.first(),
+                                           "-C", work.path()});
+    ASSERT_EQ(unpack.code, 0) << unpack.output.toStdString();
+
+    // Exactly the program folder, with no settings of the builder's own runs in it.
+    const QString folder = work.path() + "/Vellumine";
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Vellumine"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
+              (QStringList{"Sound", "vellumine", "★MailData", "画像データ"}));
+    EXPECT_TRUE(QFileInfo(folder + "/vellumine").isExecutable());
+    EXPECT_TRUE(QDir(folder + "/★MailData").isEmpty());
+    EXPECT_GT(QFileInfo(folder + "/Sound/Kouka.mid").size(), 0);
+    EXPECT_GE(QDir(folder + "/画像データ").entryList({"*.gif"}, QDir::Files).size(), 10);
+
+    // Started inside it (the folder is its current directory), it keeps its settings there.
+    StartOptions options;
+    options.executable = folder + "/vellumine";
+    options.workingDirectory = folder;
+    ProgramFolder unused;
+    RunningProgram program(unused, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    Activate(*clock);
+    Keys({"alt+F4"});
+    ASSERT_TRUE(program.waitForExit()) << program.output().toStdString();
+    EXPECT_TRUE(QFileInfo(folder + "/★MailData/ini.ini").isFile());
+}

@@ -145,7 +145,8 @@ QString DovecotServer::log() const {
 }
 
 void DovecotServer::deliver(const QString& user, const QByteArray& message) {
-    const QString name = QString("%1.%2.vellumine").arg(1'700'000'000 + ++delivered_).arg(delivered_, 6, 10, QChar('0'));
+    const int n = ++delivered_;
+    const QString name = QString("%1.%2.vellumine").arg(1'700'000'000 + n).arg(n, 6, 10, QChar('0'));
     const QString tmp = dir_.path() + "/home/" + user + "/Maildir/tmp/" + name;
     writeFile(tmp, message);
     chown(QFile::encodeName(tmp).constData(), kMailUid, kMailUid);
