@@ -154,8 +154,10 @@ std::optional<Document> Load(const std::string& file) {
 
 // The value read (quotes removed), or nullopt when file, section or key is missing.
 std::optional<std::string> ReadValue(const std::string& section, const std::string& key, const std::string& file) {
-    std::string_view sec = Trim(section);
-    std::string_view k = Trim(key);
+    // Names are decoded as the writer decodes them, so legacy bytes find what they wrote.
+    const std::string secText = DecodeLegacyText(section), keyText = DecodeLegacyText(key);
+    std::string_view sec = Trim(secText);
+    std::string_view k = Trim(keyText);
     if (sec.empty() || k.empty()) return std::nullopt;
     std::optional<Document> doc = Load(file);
     if (!doc) return std::nullopt;

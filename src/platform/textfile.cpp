@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QString>
+
 namespace platform {
 
 namespace {
@@ -223,6 +225,13 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string DecodeLegacyText(std::string_view bytes) {
     if (IsValidUtf8(bytes)) return std::string(bytes);
+    // A byte-order mark says UTF-8 whatever else is in the file: a broken byte becomes U+FFFD rather
+    // than the whole file, mark and all, being read as Shift_JIS (and every name in it missed).
+    if (bytes.starts_with(kUtf8Bom)) {
+        const std::string_view rest = bytes.substr(kUtf8Bom.size());
+        const QByteArray fixed = QString::fromUtf8(rest.data(), qsizetype(rest.size())).toUtf8();
+        return std::string(kUtf8Bom) + fixed.toStdString();
+    }
 
     iconv_t cd = ::iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) return AsciiOnly(bytes);

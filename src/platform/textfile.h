@@ -32,8 +32,8 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access);
 
 // Settings written by the old Windows program are Shift_JIS (code page 932). Valid UTF-8 is
-// returned unchanged; anything else is decoded as CP932, and bytes that cannot be decoded
-// become U+FFFD.
+// returned unchanged; so is text that starts with a UTF-8 byte-order mark, with its invalid bytes as
+// U+FFFD; anything else is decoded as CP932, and bytes that cannot be decoded become U+FFFD.
 std::string DecodeLegacyText(std::string_view bytes);
 
 // True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).

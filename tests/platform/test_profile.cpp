@@ -151,6 +151,25 @@ TEST(Profile, ShiftJisFileIsReadAndRewrittenAsUtf8) {
     EXPECT_EQ(Bytes(t, "a.ini"), "; 時計の設定\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\nNUMBER=4\r\n");
 }
 
+TEST(Profile, LegacyBytesFromTheCallerAndStrayBytesInTheFile) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    // Names handed in Shift_JIS are stored as UTF-8 and found again with the same bytes.
+    const std::string section = ToCp932("設定"), key = ToCp932("名前");
+    ASSERT_NE(WritePrivateProfileStringA(section, key, ToCp932("時計"), f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), "[設定]\r\n名前=時計\r\n");
+    EXPECT_EQ(Get(f, section, key), "時計");
+    EXPECT_EQ(Get(f, "設定", "名前"), "時計");
+
+    // A file marked UTF-8 by its byte-order mark stays UTF-8 when one byte in it is broken: the broken
+    // byte is replaced, the rest reads as written.
+    t.write("b.ini", QByteArray("\xEF\xBB\xBF[EXEINI]\r\nNAME=") + QByteArray::fromStdString(kUnset) +
+                         QByteArray("\r\nNOTE=a\xFF" "b\r\n"));
+    const std::string g = t.fileUtf8("b.ini");
+    EXPECT_EQ(Get(g, "EXEINI", "NAME"), kUnset);
+    EXPECT_EQ(Get(g, "EXEINI", "NOTE"), "a\uFFFDb");
+}
+
 TEST(Profile, FailedWriteCreatesNothing) {
     testsupport::TempFolder t;
     EXPECT_EQ(WritePrivateProfileStringA("EXEINI", "NUMBER", "1", t.fileUtf8("nope/a.ini")), 0);
