@@ -143,8 +143,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAc
     struct stat st {};
     bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return false;
-    // Rename would happily replace a write-protected file; honour the protection instead.
-    if (exists && ::access(target.c_str(), W_OK) != 0) return false;
+    // Rename would happily replace a write-protected file; honour the protection instead. A file with
+    // no write bit at all is read-only for root too, as the read-only attribute is on Windows.
+    if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) return false;
 
     // A new Normal file is created 0666 so that the kernel applies the umask for us.
     mode_t createMode = (access == FileAccess::OwnerOnly || exists) ? 0600 : 0666;
