@@ -89,6 +89,23 @@ TEST_F(Schedule, AnIntervalLoweredBelowTheCountStillComesRound) {
     EXPECT_NEAR(times[0], 1 + 3 * 61, 1.5);
 }
 
+TEST_F(Schedule, ASecondsCounterHoldingAHugeNumberCountsOnFromTheEdgeOfTheRange) {
+    // The hidden fields take any text; a number past what the counter can hold is brought into range
+    // (this used to be an out-of-range conversion, caught by the sanitizer build).
+    MainForm& main = StartWithInterval("5");
+    main.Text4.SetText("-1e300");
+    loop->RunFor(1500);
+    const double seconds = main.Text4.Text().toDouble();
+    EXPECT_GT(seconds, -1e15) << main.Text4.Text().toStdString();
+    EXPECT_LT(seconds, -1e15 + 10) << main.Text4.Text().toStdString();
+    // Past the minute and past the interval: both counters start again.
+    main.Text1.SetText("&H" + QString(300, QChar(u'F')));
+    main.Text4.SetText("1e300");
+    loop->RunFor(1500);
+    EXPECT_LT(main.Text4.Text().toInt(), 5) << main.Text4.Text().toStdString();
+    EXPECT_EQ(main.Text1.Text(), "1");
+}
+
 TEST_F(Schedule, NoIntervalCheckStartsWhileACheckRuns) {
     MainForm& main = StartWithInterval("1");
     main.checkRunning_ = 1;  // as while a check waits in its cat show
