@@ -9,6 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
+source bench/dovecot-conf.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" >/dev/null
 cmake --build "$build" -j2 --target pop3_vs_curl >/dev/null
@@ -66,29 +67,7 @@ ssl_cert = <$d/cert.pem
 ssl_key = <$d/key.pem
 ssl_dh = </usr/share/dovecot/dh.pem"
   fi
-  cat >"$d/dovecot.conf" <<CONF
-base_dir = $d/run
-state_dir = $d/state
-log_path = $d/dovecot.log
-protocols = pop3
-listen = 127.0.0.1
-service pop3-login {
-  $listener
-}
-disable_plaintext_auth = no
-auth_mechanisms = plain login
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u $d/passwd
-}
-userdb {
-  driver = passwd-file
-  args = username_format=%u $d/passwd
-}
-mail_location = maildir:~/Maildir
-$ssl
-auth_failure_delay = 0 secs
-CONF
+  dovecot_conf "$d" "$listener" "$ssl"
   dovecot -F -c "$d/dovecot.conf" &
   dovecot_pid=$!
   for _ in $(seq 100); do

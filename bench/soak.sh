@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:-60}
+source bench/dovecot-conf.sh
 bash scripts/build.sh >/dev/null
 
 work=$(mktemp -d)
@@ -20,39 +21,11 @@ mkdir -p "$d"/home/alice/Maildir/{new,cur,tmp}
 chown -R 65534:65534 "$d/home/alice"
 printf 'alice:{PLAIN}alicepw:65534:65534::%s/home/alice::\n' "$d" >"$d/passwd"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$d/dovecot.conf" <<CONF
-base_dir = $d/run
-state_dir = $d/state
-log_path = $d/dovecot.log
-info_log_path = $d/dovecot.log
-protocols = pop3
-listen = 127.0.0.1
-service pop3-login {
-  inet_listener pop3 {
+# Plain POP3: the soak watches memory and checks, not certificates.
+dovecot_conf "$d" "inet_listener pop3 {
     address = 127.0.0.1
     port = $port
-  }
-}
-disable_plaintext_auth = no
-auth_mechanisms = plain login apop
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u $d/passwd
-}
-userdb {
-  driver = passwd-file
-  args = username_format=%u $d/passwd
-}
-mail_location = maildir:~/Maildir
-# Plain POP3: the soak watches memory and checks, not certificates.
-ssl = no
-auth_failure_delay = 0 secs
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-CONF
+  }"
 /usr/sbin/dovecot -F -c "$d/dovecot.conf" & pids+=($!)
 for i in 1 2; do
   f="$d/home/alice/Maildir/new/170000000$i.soak$i.vellumine"
