@@ -68,8 +68,7 @@ std::optional<QString> ProgramFolder::iniValue(const QString& key) const {
     return std::nullopt;
 }
 
-RunningProgram::RunningProgram(const ProgramFolder& folder, const StartOptions& options) {
-    const QString program = options.executable.isEmpty() ? folder.file("vellumine") : options.executable;
+RunningProgram::RunningProgram(const QString& program, const QString& workingDirectory, const StartOptions& options) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // One locale wherever the suite runs: Qt's own dialogs are titled in English then ("Open").
     env.insert("LC_ALL", "C.UTF-8");
@@ -90,7 +89,7 @@ RunningProgram::RunningProgram(const ProgramFolder& folder, const StartOptions& 
         env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1");
     }
     process_.setProcessEnvironment(env);
-    process_.setWorkingDirectory(options.workingDirectory.isEmpty() ? folder.path() : options.workingDirectory);
+    process_.setWorkingDirectory(workingDirectory);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     if (!options.trustedCertificate.isEmpty()) {
         if (!certs_.isValid() || !QFile::copy(options.trustedCertificate, certs_.path() + "/vellumine-e2e.pem")) {

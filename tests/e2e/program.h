@@ -49,15 +49,16 @@ struct StartOptions {
     // A PEM certificate the program is to trust, as if it were in the system's store: the program
     // runs in a mount namespace of its own where /etc/ssl/certs holds this certificate.
     QString trustedCertificate;
-    // Another way in than the folder's own program (an installed launcher), started with this HOME.
-    QString executable;
+    // HOME for the program (an installed launcher makes the user's folder under it).
     QString home;
-    QString workingDirectory;  // instead of the folder's
 };
 
 class RunningProgram {
 public:
-    RunningProgram(const ProgramFolder& folder, const StartOptions& options = {});
+    RunningProgram(const ProgramFolder& folder, const StartOptions& options = {})
+        : RunningProgram(folder.file("vellumine"), folder.path(), options) {}
+    // Any other way in: an installed launcher, a program folder unpacked from the tarball.
+    RunningProgram(const QString& program, const QString& workingDirectory, const StartOptions& options = {});
     ~RunningProgram();  // kills it when it is still running
     bool started() const { return started_; }
     QString error() const { return error_; }

@@ -96,11 +96,9 @@ TEST_F(Package, TheDebianPackageInstallsAndStartsTheClockInAFolderOfTheUsersOwn)
 
     // Started as the desktop entry starts it (Exec=vellumine), by a user with an empty home folder:
     // the first start asks for the server and the account.
-    ProgramFolder unused;
     StartOptions options;
-    options.executable = root + "/usr/bin/vellumine";
     options.home = home;
-    RunningProgram program(unused, options);
+    RunningProgram program(root + "/usr/bin/vellumine", home, options);
     ASSERT_TRUE(program.started()) << program.error().toStdString();
     const auto clock = program.waitForClock();
     ASSERT_TRUE(clock) << program.error().toStdString();
@@ -150,11 +148,7 @@ TEST_F(Package, TheTarballIsAProgramFolderThatRunsWhereItIsUnpacked) {
     EXPECT_GE(QDir(folder + "/画像データ").entryList({"*.gif"}, QDir::Files).size(), 10);
 
     // Started inside it (the folder is its current directory), it keeps its settings there.
-    StartOptions options;
-    options.executable = folder + "/vellumine";
-    options.workingDirectory = folder;
-    ProgramFolder unused;
-    RunningProgram program(unused, options);
+    RunningProgram program(folder + "/vellumine", folder);
     ASSERT_TRUE(program.started()) << program.error().toStdString();
     const auto clock = program.waitForClock();
     ASSERT_TRUE(clock) << program.error().toStdString();
