@@ -21,7 +21,7 @@ printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$scratch/qorvel.
 printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$scratch/★MailData/iniIdPass.ini"
 
 fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xserver=$!; pids+=("$xserver")
 read -r number <"$fifo"; rm -f "$fifo"
 export DISPLAY=":$number"

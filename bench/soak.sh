@@ -42,7 +42,7 @@ printf '[EXEINI]\r\nNAME=alice\r\nNAME2=alicepw\r\n' >"$p/★MailData/iniIdPass.
 printf '[EXEINI]\r\nNUMBER=0\r\nNUMBER2=1\r\nNUMBER3=0\r\nNUMBER4=1\r\nNUMBER5=1\r\n' >"$p/★MailData/ini.ini"
 
 fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 & pids+=($!)
+Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 & pids+=($!)
 read -r number <"$fifo"; rm -f "$fifo"
 export DISPLAY=":$number"
 openbox --sm-disable >/dev/null 2>&1 & pids+=($!)

@@ -17,7 +17,7 @@ cp build/bench/startup_bench "$scratch/"
 
 if [[ -z ${DISPLAY:-} ]]; then
   export DISPLAY=:97
-  Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb "$DISPLAY" -noreset -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
   sleep 1
   openbox >/dev/null 2>&1 &

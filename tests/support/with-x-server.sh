@@ -5,7 +5,11 @@
 set -u
 fifo=$(mktemp -u)
 mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+# -noreset: by default the server resets whenever its last client leaves, and refuses connections
+# while it does. The poll below for the window manager is such a client; when it left before a slow
+# openbox had connected, openbox found no display ("Failed to open the display") and the tests no
+# window manager.
+Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
 read -r -t 20 number <"$fifo"
 rm -f "$fifo"
