@@ -183,6 +183,12 @@ void MainForm::Form_Load() {
 }
 
 void MainForm::Form_Unload(int&) {
+    // Closed in the middle of a check: the check is abandoned, its connection cut off without another
+    // word, so that no server can hold the program up; the hang-up that follows every check still runs.
+    if (checkRunning_ > 0) {
+        platform::NMailAbortAll();
+        if (forms::SetForm().Check1.Value() == 1) Command5_Click();
+    }
     prog::LastApiResult = Mci("stop bgm");
     prog::LastApiResult = Mci("close bgm");
     Timer2.SetEnabled(false);

@@ -78,7 +78,7 @@ public:
     void Timer3_Timer();  // interval counter
     void Timer4_Timer();  // ticker
     void Timer5_Timer();  // interval lamp
-    int checkRunning_ = 0;  // checks under way (one can nest inside another's waits)
+    int checkRunning_ = 0;  // a check is under way (its waits run other handlers; none starts another)
     long checksStarted_ = 0;  // checks started since start-up
 
 private:

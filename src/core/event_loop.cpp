@@ -2,18 +2,43 @@
 
 #include <cassert>
 
+#include "platform/net_wait.h"
+
 namespace core {
 
 namespace {
 EventLoop* g_loop = nullptr;
-}
+
+// The network layer waits through the installed loop, on its clock.
+class LoopNetWaiter : public platform::NetWaiter {
+public:
+    uint32_t NowMs() override { return Loop().TimeGetTime(); }
+    bool WaitUntil(const std::function<bool()>& ready, uint32_t limitMs) override {
+        return Loop().WaitForNetwork(ready, limitMs);
+    }
+};
+LoopNetWaiter g_netWaiter;
+}  // namespace
 
 EventLoop& Loop() {
     assert(g_loop && "no event loop installed");
     return *g_loop;
 }
 
-void SetLoop(EventLoop* loop) { g_loop = loop; }
+void SetLoop(EventLoop* loop) {
+    g_loop = loop;
+    platform::SetNetWaiter(loop ? &g_netWaiter : nullptr);
+}
+
+bool EventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs) {
+    const uint32_t start = TimeGetTime();
+    for (;;) {
+        if (ready()) return true;
+        const uint32_t elapsed = TimeGetTime() - start;
+        if (elapsed >= limitMs) return false;
+        DoEvents(limitMs - elapsed);
+    }
+}
 
 void WaitMs(int32_t ms) {
     EventLoop& loop = Loop();

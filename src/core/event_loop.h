@@ -28,10 +28,14 @@ public:
     // sleep up to that long for something to happen, so that a wait does not spin a core.
     virtual void DoEvents(uint32_t mayWaitMs = 0) = 0;
     virtual std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) = 0;
+    // Waits for the network: hands control to the loop until ready() holds (true) or limitMs have
+    // passed on TimeGetTime() (false). Meanwhile windows and timers work as in any wait.
+    virtual bool WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs);
 };
 
 EventLoop& Loop();
-// Installs the loop every later call goes through; the caller keeps ownership.
+// Installs the loop every later call goes through, the network layer's waits included; the caller
+// keeps ownership.
 void SetLoop(EventLoop* loop);
 
 // Waits for more than ms milliseconds while windows and timers keep working.

@@ -1,6 +1,8 @@
 #include "core/virtual_event_loop.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -71,6 +73,29 @@ void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
     const int64_t limit = now_ + std::max<int64_t>(mayWaitMs, 1);
     if (next > now_) now_ = std::min(next, limit);
     FireDue();
+}
+
+bool VirtualEventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs) {
+    const int64_t deadline = now_ + limitMs;
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    QElapsedTimer silent;
+    silent.start();
+    for (;;) {
+        if (ready()) return true;
+        if (now_ >= deadline) return false;
+        const int64_t left = networkGraceMs_ - silent.elapsed();
+        if (left > 0) {
+            // A real wait for the socket; anything that happens sends us back to look.
+            wake.start(int(left));
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            wake.stop();
+            continue;
+        }
+        DoEvents(uint32_t(deadline - now_));
+        silent.restart();
+    }
 }
 
 void VirtualEventLoop::FireDue() {

@@ -19,6 +19,13 @@ public:
     QDateTime Now() override;
     void DoEvents(uint32_t mayWaitMs) override;
     std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) override;
+    // Real sockets answer in real time: virtual time stands still while the awaited data comes, and
+    // moves on (to the next due tick, or the limit) only once the network has been silent for the
+    // grace of real time set below.
+    bool WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs) override;
+    // 0 runs a silent server's time limits at once (for servers scripted to stall; their answers must
+    // be waiting in the socket before the client asks).
+    void SetNetworkGraceMs(int realMs) { networkGraceMs_ = realMs; }
 
     // Runs the loop until ms of virtual time have passed.
     void RunFor(int64_t ms);
@@ -40,6 +47,7 @@ private:
     uint32_t counterStart_;
     uint64_t seq_ = 0;
     uint64_t doEventsCount_ = 0;
+    int networkGraceMs_ = 200;
     std::vector<std::shared_ptr<Entry>> timers_;
 };
 

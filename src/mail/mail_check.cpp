@@ -33,6 +33,9 @@ struct Running {
 }  // namespace
 
 void MainForm::CheckMail() {
+    // One check at a time: the library's waits let the menu, the buttons and the interval trigger run,
+    // and a second session on the same mailbox would be refused by the server as locked.
+    if (checkRunning_ > 0) return;
     Running running(checkRunning_);
     ++checksStarted_;
     std::vector<char> first(kTextBuffer), second(kTextBuffer), third(kTextBuffer), fourth(kTextBuffer);

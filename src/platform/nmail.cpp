@@ -17,7 +17,9 @@ bool g_ready = false;
 constexpr size_t kMaxHandles = 64;
 
 struct Library {
-    std::vector<std::unique_ptr<pop3::Session>> sessions;  // indexed by handle; null = free
+    // Indexed by handle; null = free. Shared, so that a call under way keeps its session even when a
+    // handler run by its waits closes the handle.
+    std::vector<std::shared_ptr<pop3::Session>> sessions;
     std::string lastFailure;
     pop3::Limits limits;
     QList<QSslCertificate> trusted;
@@ -33,13 +35,24 @@ int32_t failure(std::string text) {
     return -1;
 }
 
-pop3::Session* sessionFor(int32_t handle) {
+std::shared_ptr<pop3::Session> openSession(int32_t handle) {
     auto& sessions = library().sessions;
     if (handle < 0 || static_cast<size_t>(handle) >= sessions.size() || !sessions[handle]) {
         failure("接続ハンドル " + std::to_string(handle) + " は開いていません。");
         return nullptr;
     }
-    return sessions[handle].get();
+    return sessions[handle];
+}
+
+// The session of a handle for a new call; none while another call on it waits, since a connection
+// answers one conversation at a time.
+std::shared_ptr<pop3::Session> sessionFor(int32_t handle) {
+    std::shared_ptr<pop3::Session> session = openSession(handle);
+    if (session && session->busy()) {
+        failure("接続ハンドル " + std::to_string(handle) + " は別の呼び出しが使用中です。");
+        return nullptr;
+    }
+    return session;
 }
 
 void clearBuffers(char* b1, char* b2, char* b3, char* b4) {
@@ -67,9 +80,13 @@ int32_t NMailSetOption(int32_t option, int32_t value) {
 }
 
 int32_t NMailEndWinSock() {
-    for (auto& session : library().sessions) {
-        if (session) session->quit();
-        session.reset();
+    // By index, with the session taken out first: QUIT waits, and a handler may open another meanwhile.
+    auto& sessions = library().sessions;
+    for (size_t i = 0; i < sessions.size(); ++i) {
+        const std::shared_ptr<pop3::Session> session = std::move(sessions[i]);
+        sessions[i].reset();
+        if (session && session->busy()) session->abort();
+        else if (session) session->quit();
     }
     g_ready = false;
     return 0;
@@ -83,19 +100,24 @@ int32_t NMailPop3Connect(const std::string& server) {
     Library& lib = library();
     const auto address = pop3::parseServerText(server);
     if (!address) return failure("サーバー名「" + pop3::printableServerText(server) + "」が正しくありません。");
-    auto& sessions = lib.sessions;
-    size_t slot = 0;
-    while (slot < sessions.size() && sessions[slot]) ++slot;
-    if (slot >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
-    auto session = std::make_unique<pop3::Session>(*address, lib.limits, lib.trusted);
+    const auto freeSlot = [&lib] {
+        size_t slot = 0;
+        while (slot < lib.sessions.size() && lib.sessions[slot]) ++slot;
+        return slot;
+    };
+    if (freeSlot() >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
+    auto session = std::make_shared<pop3::Session>(*address, lib.limits, lib.trusted);
     if (!session->connect()) return failure(session->error());
-    if (slot == sessions.size()) sessions.emplace_back();
-    sessions[slot] = std::move(session);
+    // The slot is taken only now: connecting waits, and a handler may have opened another meanwhile.
+    const size_t slot = freeSlot();
+    if (slot >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
+    if (slot == lib.sessions.size()) lib.sessions.emplace_back();
+    lib.sessions[slot] = std::move(session);
     return static_cast<int32_t>(slot);
 }
 
 int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std::string& password, int32_t apop) {
-    pop3::Session* session = sessionFor(handle);
+    const auto session = sessionFor(handle);
     if (!session) return -1;
     const int32_t count = session->login(user, password, apop != 0);
     return count < 0 ? failure(session->error()) : count;
@@ -103,7 +125,7 @@ int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std
 
 int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t) {
     clearBuffers(b1, b2, b3, b4);
-    pop3::Session* session = sessionFor(handle);
+    const auto session = sessionFor(handle);
     if (!session) return -1;
     pop3::HeaderInfo header;
     const bool ok = session->header(number, header);
@@ -112,7 +134,7 @@ int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b
 }
 
 int32_t NMailPop3GetMailSize(int32_t handle, int32_t number) {
-    pop3::Session* session = sessionFor(handle);
+    const auto session = sessionFor(handle);
     if (!session) return -1;
     const int64_t size = session->size(number);
     return size < 0 ? failure(session->error()) : static_cast<int32_t>(size);
@@ -122,7 +144,7 @@ int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, cha
                          int32_t bodySize, int32_t, int32_t) {
     clearBuffers(b1, b2, b3, b4);
     pop3::copyToBuffer({}, body, bodySize);
-    pop3::Session* session = sessionFor(handle);
+    const auto session = sessionFor(handle);
     if (!session) return -1;
     pop3::HeaderInfo header;
     pop3::BufferSink sink(body, bodySize);
@@ -139,10 +161,20 @@ int32_t NMailGetMessage(int32_t, char* buffer, int32_t* size) {
 }
 
 int32_t NMailPop3Close(int32_t handle) {
-    pop3::Session* session = sessionFor(handle);
+    const auto session = openSession(handle);
     if (!session) return -1;
-    session->quit();
+    // Closed from a handler while a call on it waits: the conversation is cut off, not ended.
+    if (session->busy()) session->abort();
+    else session->quit();
     library().sessions[handle].reset();
+    return 0;
+}
+
+int32_t NMailAbortAll() {
+    for (auto& session : library().sessions) {
+        if (session) session->abort();
+        session.reset();
+    }
     return 0;
 }
 

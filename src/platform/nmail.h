@@ -1,8 +1,10 @@
 #pragma once
 // Our own mail library: the calls the program makes to set it up and release it, and the POP3 calls of
-// the mail check. They are blocking calls made from the GUI thread; every network wait is bounded
-// (see pop3_session.h for the time limits), and a failure of any kind is a result, never a hang.
-// Texts are UTF-8 bytes.
+// the mail check. Each call returns when it is done, but its network waits hand control to the event
+// loop, so windows and timers go on meanwhile (see net_wait.h). Every wait is bounded (pop3_session.h
+// has the time limits), and a failure of any kind is a result, never a hang. A handler that runs
+// during a wait may close connections (NMailPop3Close, NMailAbortAll, NMailEndWinSock); a new call on
+// a connection whose call is waiting fails at once. Texts are UTF-8 bytes.
 //
 // Where things fail: NMailPop3Connect covers the server text, the name lookup and the TCP connection
 // only. TLS (certificate checks included), the greeting and everything after it happen in
@@ -21,8 +23,11 @@ int32_t NMailInitializeWinSock();
 // Option 1: the size in bytes of the text buffers the caller hands to the status and fetch calls.
 // Returns the option's previous value, or -1 for an unknown option.
 int32_t NMailSetOption(int32_t option, int32_t value);
-// Closes every connection still open.
+// Closes every connection still open (QUIT, or cut off when a call on it is waiting).
 int32_t NMailEndWinSock();
+// Closes every connection at once without another word to its server: a call waiting on one returns
+// a failure at once. For a program that is ending in the middle of a check.
+int32_t NMailAbortAll();
 
 // The buffer size set through option 1 (8192 until changed).
 int32_t NMailBufferSize();
@@ -40,9 +45,11 @@ int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std
 //   fourth = the whole header block as received, every line with its CR LF.
 // Any buffer may be null. The flags are not used.
 //
-// Reads the header of message `number` (TOP n 0). Returns 0, or -1.
+// Reads the header of message `number` (with PIPELINING from its RETR, whose body then waits for
+// NMailPop3GetMail; else TOP n 0). Returns 0, or -1.
 int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t flag);
-// The size in octets the server gives for the message (LIST n), a negative one as 0; -1 on failure,
+// The size in octets the server gives for the message (from the LIST read at login, else LIST n), a
+// negative one as 0; -1 on failure,
 // or when the size would not leave room for the NUL in a 32-bit buffer size.
 int32_t NMailPop3GetMailSize(int32_t handle, int32_t number);
 // Fetches the message (RETR n), dot-stuffing undone: its header into the four buffers as above, its
@@ -56,7 +63,8 @@ int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, cha
 // used, nor is *size changed. Returns the number of bytes copied before the NUL, or -1 when there is
 // no room at all. Before any failure the text is empty.
 int32_t NMailGetMessage(int32_t code, char* buffer, int32_t* size);
-// Sends QUIT and closes; the handle is free afterwards. 0, or -1 for a handle that is not open.
+// Sends QUIT and closes (cut off instead when a call on it is waiting); the handle is free
+// afterwards. 0, or -1 for a handle that is not open.
 int32_t NMailPop3Close(int32_t handle);
 
 // Time limits of connections opened afterwards: connecting (10 s by default) and each reply (30 s).

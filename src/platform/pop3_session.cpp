@@ -2,16 +2,16 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QObject>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QStringList>
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
+
+#include "platform/net_wait.h"
 
 namespace platform::pop3 {
 
@@ -21,11 +21,10 @@ constexpr size_t kReadChunk = 256 * 1024;
 // RFC 1939 allows 512 octets, but real servers send much longer header lines; beyond this a line is
 // taken as a broken or hostile server.
 constexpr size_t kMaxLine = 1 << 20;
-// The system's receive buffer (Linux doubles the figure): it bounds what Qt reads in at once, so that
-// reading a large message costs little more than the message, and is still a window wide enough for
-// a fast line. Qt's own read buffer limit is no use here: under TLS, blocking reads can stall on it,
-// since Qt decrypts what it left over only from its event loop.
+// The system's receive buffer (Linux doubles the figure) and Qt's own read buffer: together with ours
+// they bound what is held of the replies that were sent ahead, whatever their sizes claimed.
 constexpr int kReceiveBuffer = 256 * 1024;
+constexpr qint64 kQtReadBuffer = 1 << 20;
 // RFC 2449 limits a command line to 255 octets, CR LF included.
 constexpr size_t kMaxCommand = 255;
 // The CAPA list is short; anything past this is ignored.
@@ -49,28 +48,6 @@ std::string socketReason(const QAbstractSocket& socket) {
     }
 }
 
-// Name lookup in a thread of its own: the system resolver has no time limit we could pass, and a
-// lookup that outlives ours is simply left to finish and be thrown away.
-QList<QHostAddress> resolve(const std::string& host, int ms, bool& timedOut) {
-    struct Lookup {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        QList<QHostAddress> addresses;
-    };
-    auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, name = QString::fromStdString(host)] {
-        const QList<QHostAddress> found = QHostInfo::fromName(name).addresses();
-        std::lock_guard lock(lookup->mutex);
-        lookup->addresses = found;
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-    std::unique_lock lock(lookup->mutex);
-    timedOut = !lookup->done.wait_for(lock, std::chrono::milliseconds(ms), [&] { return lookup->finished; });
-    return timedOut ? QList<QHostAddress>{} : lookup->addresses;
-}
-
 bool hasForbiddenByte(const std::string& s) {
     return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos;
 }
@@ -88,13 +65,70 @@ private:
     size_t cap_;
 };
 
+class NullSink : public Sink {
+public:
+    void write(const char*, size_t) override {}
+};
+
+// Reads the lines of a LIST reply ("n octets") as they stream in, keeping the sizes of messages 1, 2,
+// … for as long as the lines come in that order and make sense; a message past that is asked for
+// alone. Nothing but the sizes is kept, and at most one per message the server said it holds.
+class SizeList : public Sink {
+public:
+    SizeList(std::vector<int64_t>& sizes, int32_t count) : sizes_(sizes), count_(count) {}
+    void write(const char* data, size_t size) override {
+        for (size_t i = 0; i < size && inOrder_; ++i) {
+            if (data[i] != '\n') {
+                if (line_.size() < 64) line_ += data[i];
+                else inOrder_ = false;
+                continue;
+            }
+            if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+            const auto numbers = okNumbers("+OK " + line_);
+            line_.clear();
+            if (!numbers || numbers->first != int64_t(sizes_.size()) + 1 || numbers->first > count_) {
+                inOrder_ = false;
+            } else {
+                sizes_.push_back(numbers->second);
+            }
+        }
+    }
+
+private:
+    std::vector<int64_t>& sizes_;
+    int32_t count_;
+    std::string line_;
+    bool inOrder_ = true;
+};
+
 }  // namespace
 
-int Session::ReplyTimer::waitMs() const {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-    const int64_t overall = static_cast<int64_t>(replyMs_) + static_cast<int64_t>(octets_) - elapsed;
-    return static_cast<int>(std::clamp<int64_t>(overall, 0, replyMs_));
-}
+// The two limits on one reply, as described in the header.
+class Session::ReplyTimer {
+public:
+    explicit ReplyTimer(int replyMs) : start_(Net().NowMs()), replyMs_(replyMs) {}
+    void received(size_t n) { octets_ += n; }
+    int waitMs() const {
+        const uint32_t elapsed = Net().NowMs() - start_;
+        const int64_t overall = static_cast<int64_t>(replyMs_) + static_cast<int64_t>(octets_) - elapsed;
+        return static_cast<int>(std::clamp<int64_t>(overall, 0, replyMs_));
+    }
+
+private:
+    uint32_t start_;
+    int replyMs_;
+    uint64_t octets_ = 0;
+};
+
+// Marks a call under way for its whole length.
+class Session::Busy {
+public:
+    explicit Busy(Session& s) : s_(s) { ++s_.busy_; }
+    ~Busy() { --s_.busy_; }
+
+private:
+    Session& s_;
+};
 
 Session::Session(ServerAddress address, Limits limits, QList<QSslCertificate> extraTrusted)
     : address_(std::move(address)), limits_(limits), extraTrusted_(std::move(extraTrusted)), buffer_(kReadChunk) {}
@@ -131,9 +165,24 @@ std::string Session::serverSays(const std::string& line) const {
     return "サーバーの応答: " + printableServerText(line);
 }
 
+bool Session::await(const std::function<bool()>& ready, int limitMs) {
+    const bool came = Net().WaitUntil([&] { return aborted_ || ready(); }, static_cast<uint32_t>(std::max(limitMs, 0)));
+    return came && !aborted_;
+}
+
+void Session::abort() {
+    if (!aborted_) brokenReason_ = "接続を打ち切りました";
+    aborted_ = broken_ = true;
+    // The socket object stays until no call is under way: a call may be waiting on it right now.
+    if (socket_) socket_->abort();
+}
+
 bool Session::connect() {
+    Busy busy(*this);
     socket_ = std::make_unique<QSslSocket>();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.connectMs);
+    socket_->setReadBufferSize(kQtReadBuffer);
+    const uint32_t start = Net().NowMs();
+    const auto left = [&] { return limits_.connectMs - static_cast<int64_t>(static_cast<uint32_t>(Net().NowMs() - start)); };
     const std::string where = "サーバー " + displayName(address_) + " に接続できませんでした。";
 
     QList<QHostAddress> addresses;
@@ -141,23 +190,41 @@ bool Session::connect() {
     if (literal.setAddress(QString::fromStdString(address_.host))) {
         addresses << literal;
     } else {
-        bool timedOut = false;
-        addresses = resolve(address_.host, limits_.connectMs, timedOut);
+        // The system resolver runs in Qt's threads and reports through the event loop; one that
+        // outlives our limit is abandoned, and its answer goes nowhere.
+        struct Lookup {
+            bool finished = false;
+            QList<QHostAddress> addresses;
+        };
+        auto lookup = std::make_shared<Lookup>();
+        QObject receiver;
+        const int id = QHostInfo::lookupHost(QString::fromStdString(address_.host), &receiver,
+                                             [lookup](const QHostInfo& info) {
+                                                 lookup->addresses = info.addresses();
+                                                 lookup->finished = true;
+                                             });
+        const bool found = await([&] { return lookup->finished; }, limits_.connectMs);
+        if (!lookup->finished) QHostInfo::abortHostLookup(id);
+        if (aborted_) return false;
+        addresses = lookup->addresses;
         if (addresses.isEmpty()) {
-            return breakOff(where + (timedOut ? "(サーバー名を時間内に調べられませんでした)" : "(サーバー名が見つかりません)"));
+            return breakOff(where + (found ? "(サーバー名が見つかりません)" : "(サーバー名を時間内に調べられませんでした)"));
         }
     }
     std::string reason = "時間内に接続できませんでした";
     for (const QHostAddress& address : addresses) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) break;
+        if (left() <= 0) break;
         socket_->connectToHost(address, address_.port);
-        if (socket_->waitForConnected(static_cast<int>(left))) {
+        await([&] { return socket_->state() == QAbstractSocket::ConnectedState ||
+                           socket_->state() == QAbstractSocket::UnconnectedState; },
+              static_cast<int>(left()));
+        if (aborted_) return false;
+        if (socket_->state() == QAbstractSocket::ConnectedState) {
             socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
             return true;
         }
-        reason = socketReason(*socket_);
+        if (socket_->state() == QAbstractSocket::UnconnectedState) reason = socketReason(*socket_);
         socket_->abort();
     }
     return breakOff(where + "(" + reason + ")");
@@ -167,14 +234,17 @@ bool Session::send(const std::string& commands) {
     if (socket_->write(commands.data(), static_cast<qint64>(commands.size())) != static_cast<qint64>(commands.size())) {
         return breakOff("サーバーに送れませんでした(" + socketReason(*socket_) + ")");
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limits_.replyMs);
-    while (socket_->bytesToWrite() > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || !socket_->waitForBytesWritten(static_cast<int>(left))) {
-            if (socket_->bytesToWrite() == 0) break;
-            return breakOff("サーバーに送れませんでした(" + socketReason(*socket_) + ")");
-        }
-    }
+    // Out now where the system takes it; the rest goes while we wait for the answers.
+    socket_->flush();
+    return true;
+}
+
+bool Session::sendCommands(std::vector<Sent> commands) {
+    if (commands.empty()) return true;
+    std::string wire;
+    for (const Sent& c : commands) wire += c.command + "\r\n";
+    if (!send(wire)) return false;
+    for (Sent& c : commands) pending_.push_back(std::move(c));
     return true;
 }
 
@@ -193,15 +263,16 @@ bool Session::fill(ReplyTimer& timer) {
             timer.received(static_cast<size_t>(n));
             return true;
         }
+        if (aborted_) return breakOff(brokenReason_);
         if (n < 0 || socket_->state() != QAbstractSocket::ConnectedState) {
             return breakOff("サーバー " + displayName(address_) + " との接続が途中で切れました。");
         }
         const int wait = timer.waitMs();
-        if (wait <= 0 || (!socket_->waitForReadyRead(wait) && socket_->bytesAvailable() == 0 &&
-                          socket_->state() == QAbstractSocket::ConnectedState &&
-                          socket_->error() == QAbstractSocket::SocketTimeoutError)) {
-            return breakOff("サーバー " + displayName(address_) + " から時間内に応答がありませんでした。");
-        }
+        const bool came = wait > 0 && await([&] { return socket_->bytesAvailable() > 0 ||
+                                                         socket_->state() != QAbstractSocket::ConnectedState; },
+                                            wait);
+        if (aborted_) return breakOff(brokenReason_);
+        if (!came) return breakOff("サーバー " + displayName(address_) + " から時間内に応答がありませんでした。");
     }
 }
 
@@ -228,9 +299,17 @@ Session::Status Session::readStatus(std::string& line) {
     return Status::Broken;
 }
 
-bool Session::readBody(Sink& out) {
+Session::Status Session::replyStatus(std::string& line) {
+    const Status status = readStatus(line);
+    // A reply that ends with its status line is done with; a multi-line one when its "." has come.
+    if (status != Status::Broken && !pending_.empty() && !(status == Status::Ok && pending_.front().multiLine)) {
+        pending_.pop_front();
+    }
+    return status;
+}
+
+bool Session::readBody(Sink& out, DotUnstuffer& unstuffer) {
     ReplyTimer timer(limits_.replyMs);
-    DotUnstuffer unstuffer(kMaxLine);
     for (;;) {
         if (begin_ < end_) {
             begin_ += unstuffer.feed(buffer_.data() + begin_, end_ - begin_, out);
@@ -239,6 +318,104 @@ bool Session::readBody(Sink& out) {
         }
         if (!fill(timer)) return false;
     }
+}
+
+bool Session::readBody(Sink& out) {
+    DotUnstuffer unstuffer(kMaxLine);
+    return readBody(out, unstuffer);
+}
+
+bool Session::readHeaderPart(Held& held) {
+    held.unstuffer = std::make_unique<DotUnstuffer>(kMaxLine);
+    held.relay = std::make_unique<Relay>();
+    held.splitter = std::make_unique<HeaderSplitter>(held.relay.get());
+    ReplyTimer timer(limits_.replyMs);
+    for (;;) {
+        if (begin_ < end_) {
+            // A line at a time, so that the header's end is where the reading stops: the body stays
+            // in the stream for whoever fetches it.
+            const char* start = buffer_.data() + begin_;
+            const void* newline = std::memchr(start, '\n', end_ - begin_);
+            const size_t piece = newline ? static_cast<size_t>(static_cast<const char*>(newline) - start) + 1 : end_ - begin_;
+            begin_ += held.unstuffer->feed(start, piece, *held.splitter);
+            if (held.unstuffer->lineTooLong()) return breakOff("サーバーの応答の行が長すぎます。");
+            if (held.unstuffer->finished() || held.splitter->inBody()) break;
+            continue;
+        }
+        if (!fill(timer)) return false;
+    }
+    setHeader(held.header, held.splitter->header());
+    held.bodyPending = !held.unstuffer->finished();
+    return true;
+}
+
+bool Session::skipReply() {
+    std::string line;
+    const bool multiLine = pending_.front().multiLine;
+    const Status status = replyStatus(line);
+    if (status == Status::Broken) return false;
+    if (status == Status::Ok && multiLine) {
+        NullSink nothing;
+        if (!readBody(nothing)) return false;
+        pending_.pop_front();
+    }
+    return true;
+}
+
+bool Session::dropHeld() {
+    Held held = std::move(held_);
+    held_ = Held{};
+    if (!held.bodyPending) return true;
+    NullSink nothing;
+    if (!readBody(nothing, *held.unstuffer)) return false;
+    pending_.pop_front();
+    return true;
+}
+
+bool Session::settle() {
+    if (!dropHeld()) return false;
+    while (!pending_.empty()) {
+        if (!skipReply()) return false;
+    }
+    return true;
+}
+
+bool Session::nextIs(int32_t retr) {
+    if (!dropHeld()) return false;
+    if (std::none_of(pending_.begin(), pending_.end(), [&](const Sent& s) { return s.retr == retr; })) {
+        settle();
+        return false;
+    }
+    while (pending_.front().retr != retr) {
+        if (!skipReply()) return false;
+    }
+    return true;
+}
+
+int64_t Session::sizeHint(int64_t number) const {
+    // A message LIST did not size may be of any size: it goes ahead only when nothing else does.
+    return number <= static_cast<int64_t>(sizes_.size()) ? std::max<int64_t>(0, sizes_[number - 1]) : kMaxOctetsAhead;
+}
+
+bool Session::topUp(int32_t number) {
+    std::vector<Sent> more;
+    if (pending_.empty()) more.push_back({"RETR " + std::to_string(number), true, number});
+    int64_t last = number, octetsAhead = 0;
+    size_t ahead = 0;
+    for (const Sent& s : pending_) {
+        if (s.retr <= number) continue;
+        last = std::max<int64_t>(last, s.retr);
+        octetsAhead += sizeHint(s.retr);
+        ++ahead;
+    }
+    for (int64_t k = last + 1; k <= count_ && pending_.size() + more.size() < kMaxAhead; ++k) {
+        const int64_t octets = sizeHint(k);
+        if (ahead > 0 && octetsAhead + octets > kMaxOctetsAhead) break;
+        more.push_back({"RETR " + std::to_string(k), true, static_cast<int32_t>(k)});
+        octetsAhead += octets;
+        ++ahead;
+    }
+    return sendCommands(std::move(more));
 }
 
 bool Session::startTls() {
@@ -253,7 +430,10 @@ bool Session::startTls() {
     // Nothing the server said in clear may be taken as said under TLS.
     begin_ = end_ = 0;
     socket_->startClientEncryption();
-    if (socket_->waitForEncrypted(limits_.replyMs)) {
+    const bool settled = await([&] { return socket_->isEncrypted() || socket_->state() != QAbstractSocket::ConnectedState; },
+                               limits_.replyMs);
+    if (aborted_) return breakOff(brokenReason_);
+    if (socket_->isEncrypted()) {
         tls_ = true;
         return true;
     }
@@ -263,7 +443,7 @@ bool Session::startTls() {
         for (const QSslError& e : errors) reasons << e.errorString();
         return breakOff("サーバーの証明書を確認できませんでした: " + toStd(reasons.join("; ")));
     }
-    if (socket_->error() == QAbstractSocket::SocketTimeoutError) {
+    if (!settled) {
         return breakOff("サーバー " + displayName(address_) + " との暗号化 (TLS) が時間内に始まりませんでした。");
     }
     return breakOff("サーバー " + displayName(address_) + " と暗号化 (TLS) で通信できませんでした: " +
@@ -273,12 +453,13 @@ bool Session::startTls() {
 bool Session::readCapabilities() {
     offersStls_ = offersPipelining_ = false;
     std::string line;
-    if (!send("CAPA\r\n")) return false;
-    const Status status = readStatus(line);
+    if (!sendCommands({{"CAPA", true}})) return false;
+    const Status status = replyStatus(line);
     if (status == Status::Broken) return false;
     if (status == Status::Err) return true;  // an RFC 1939 server without CAPA: it offers nothing
     TextSink list(kMaxCapabilities);
     if (!readBody(list)) return false;
+    pending_.pop_front();
     size_t pos = 0;
     while (pos < list.text.size()) {
         size_t end = list.text.find('\n', pos);
@@ -292,8 +473,25 @@ bool Session::readCapabilities() {
     return true;
 }
 
+bool Session::readSizes(int32_t count) {
+    std::string line;
+    const Status status = replyStatus(line);
+    if (status == Status::Broken) return false;
+    if (status == Status::Err) return true;  // every size is then asked for alone
+    SizeList sizes(sizes_, count);
+    if (!readBody(sizes)) return false;
+    pending_.pop_front();
+    return true;
+}
+
 int32_t Session::login(const std::string& user, const std::string& password, bool apop) {
-    const auto refuse = [this](std::string message) { fail(std::move(message)); return -1; };
+    Busy busy(*this);
+    const auto refuse = [this](std::string message) {
+        // The rest of what was sent is answered and dropped, so that QUIT's answer is QUIT's.
+        settle();
+        fail(std::move(message));
+        return -1;
+    };
     const auto abandon = [this](std::string message) { breakOff(std::move(message)); return -1; };
     if (!usable()) return -1;
     if (loggedIn_) return refuse("既にログインしています。");
@@ -313,35 +511,43 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
     if (!readCapabilities()) return -1;
     if (!tls_ && offersStls_) {
         std::string line;
-        if (!send("STLS\r\n")) return -1;
-        const Status status = readStatus(line);
+        if (!sendCommands({{"STLS"}})) return -1;
+        const Status status = replyStatus(line);
         if (status == Status::Broken) return -1;
         // Offered but refused: we go no further rather than send the password in clear.
         if (status == Status::Err) return abandon("暗号化 (STLS) を始められませんでした。" + serverSays(line));
         if (!startTls() || !readCapabilities()) return -1;
     }
 
-    std::string line;
+    std::vector<Sent> logIn;
     if (apop) {
         const auto timestamp = greetingTimestamp(greeting);
         if (!timestamp) {
             return refuse("サーバーの挨拶に APOP のタイムスタンプがないため、APOP でログインできません。");
         }
-        if (!send("APOP " + user + " " + apopDigest(*timestamp, password) + "\r\n")) return -1;
-        const Status status = readStatus(line);
+        logIn.push_back({"APOP " + user + " " + apopDigest(*timestamp, password)});
+    } else {
+        logIn.push_back({"USER " + user});
+        logIn.push_back({"PASS " + password});
+    }
+    // With PIPELINING the whole login goes out at once; a refusal is then answered by -ERR to the
+    // rest, which is read and dropped.
+    const size_t steps = logIn.size();
+    const bool together = offersPipelining_;
+    if (together) {
+        logIn.push_back({"STAT"});
+        logIn.push_back({"LIST", true});
+        if (!sendCommands(logIn)) return -1;
+    }
+    std::string line;
+    for (size_t i = 0; i < steps; ++i) {
+        if (!together && !sendCommands({logIn[i]})) return -1;
+        const Status status = replyStatus(line);
         if (status == Status::Broken) return -1;
         if (status == Status::Err) return refuse("認証に失敗しました。" + serverSays(line));
-    } else {
-        for (const std::string& command : {"USER " + user, "PASS " + password}) {
-            if (!send(command + "\r\n")) return -1;
-            const Status status = readStatus(line);
-            if (status == Status::Broken) return -1;
-            if (status == Status::Err) return refuse("認証に失敗しました。" + serverSays(line));
-        }
     }
-
-    if (!send("STAT\r\n")) return -1;
-    const Status status = readStatus(line);
+    if (!together && !sendCommands({{"STAT"}})) return -1;
+    const Status status = replyStatus(line);
     if (status == Status::Broken) return -1;
     if (status == Status::Err) return refuse("メールボックスの状態を取得できませんでした。" + serverSays(line));
     const auto numbers = okNumbers(line);
@@ -349,76 +555,118 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         return abandon("サーバーの STAT の応答が正しくありません: " + printableServerText(line));
     }
     loggedIn_ = true;
-    return static_cast<int32_t>(numbers->first);
+    count_ = static_cast<int32_t>(numbers->first);
+    // The sizes: a connection that breaks here fails the calls that follow, not the login.
+    if (!together && count_ > 0) sendCommands({{"LIST", true}});
+    if (!pending_.empty()) readSizes(count_);
+    return count_;
+}
+
+void Session::setHeader(HeaderInfo& out, const std::string& block) const {
+    out.block = block;
+    out.subject = headerField(out.block, "Subject");
+    out.date = headerField(out.block, "Date");
+    out.from = headerField(out.block, "From");
 }
 
 bool Session::readMessage(HeaderInfo& out, Sink* body) {
     HeaderSplitter message(body);
     const bool complete = readBody(message);
-    out.block = message.header();
-    out.subject = headerField(out.block, "Subject");
-    out.date = headerField(out.block, "Date");
-    out.from = headerField(out.block, "From");
+    setHeader(out, message.header());
     return complete;
 }
 
 bool Session::header(int32_t number, HeaderInfo& out) {
+    Busy busy(*this);
     out = {};
     if (!inTransaction(number)) return false;
     const std::string n = std::to_string(number);
-    const bool ahead = offersPipelining_;
-    if (!send("TOP " + n + " 0\r\n" + (ahead ? "LIST " + n + "\r\n" : ""))) return false;
-
+    const std::string refused = "メッセージ " + n + " のヘッダーを取得できませんでした。";
     std::string line;
-    const Status status = readStatus(line);
-    if (status == Status::Broken) return false;
-    const bool ok = status == Status::Ok;
-    if (ok && !readMessage(out, nullptr)) return false;
-    if (!ok) fail("メッセージ " + n + " のヘッダーを取得できませんでした。" + serverSays(line));
-    if (ahead) {
-        std::string sizeLine;
-        if (readStatus(sizeLine) == Status::Broken) return false;
-        cachedSizeFor_ = number;
-        cachedSizeLine_ = sizeLine;
+    if (!offersPipelining_) {
+        if (!settle() || !sendCommands({{"TOP " + n + " 0", true}})) return false;
+        const Status status = replyStatus(line);
+        if (status == Status::Broken) return false;
+        if (status == Status::Err) return fail(refused + serverSays(line));
+        const bool complete = readMessage(out, nullptr);
+        if (complete) pending_.pop_front();
+        return complete;
     }
-    return ok;
+    if (held_.number != number) {
+        nextIs(number);
+        if (broken_ || !topUp(number)) return false;
+        Held held;
+        held.number = number;
+        const Status status = replyStatus(held.statusLine);
+        if (status == Status::Broken) return false;
+        held.ok = status == Status::Ok;
+        if (held.ok && !readHeaderPart(held)) return false;
+        if (held.ok && !held.bodyPending) pending_.pop_front();
+        held_ = std::move(held);
+    }
+    if (!held_.ok) return fail(refused + serverSays(held_.statusLine));
+    out = held_.header;
+    return true;
 }
 
 int64_t Session::size(int32_t number) {
+    Busy busy(*this);
     const auto refuse = [this](std::string message) { fail(std::move(message)); return int64_t{-1}; };
     if (!inTransaction(number)) return -1;
     const std::string n = std::to_string(number);
-    std::string line;
-    if (cachedSizeFor_ == number) {
-        line = cachedSizeLine_;
+    int64_t octets = 0;
+    if (number <= static_cast<int64_t>(sizes_.size())) {
+        octets = sizes_[number - 1];
     } else {
-        if (!send("LIST " + n + "\r\n") || readStatus(line) == Status::Broken) return -1;
+        // Not in the list: asked for alone, after whatever is in flight.
+        std::string line;
+        if (!settle() || !sendCommands({{"LIST " + n}})) return -1;
+        const Status status = replyStatus(line);
+        if (status == Status::Broken) return -1;
+        if (status == Status::Err) return refuse("メッセージ " + n + " の大きさを取得できませんでした。" + serverSays(line));
+        const auto numbers = okNumbers(line);
+        if (!numbers) return refuse("メッセージ " + n + " の大きさの応答が正しくありません: " + printableServerText(line));
+        octets = numbers->second;
     }
-    cachedSizeFor_ = 0;
-    if (isErr(line)) return refuse("メッセージ " + n + " の大きさを取得できませんでした。" + serverSays(line));
-    const auto numbers = okNumbers(line);
-    if (!numbers) return refuse("メッセージ " + n + " の大きさの応答が正しくありません: " + printableServerText(line));
-    const int64_t octets = std::max<int64_t>(0, numbers->second);
     // The caller makes a buffer of size + 1 from what we return.
     if (octets > INT32_MAX - 1) {
-        return refuse("メッセージ " + n + " の大きさ (" + std::to_string(numbers->second) + " オクテット) が大きすぎます。");
+        return refuse("メッセージ " + n + " の大きさ (" + std::to_string(octets) + " オクテット) が大きすぎます。");
     }
-    return octets;
+    return std::max<int64_t>(0, octets);
 }
 
 bool Session::fetch(int32_t number, HeaderInfo& out, Sink& body) {
+    Busy busy(*this);
     out = {};
     if (!inTransaction(number)) return false;
     const std::string n = std::to_string(number);
-    if (!send("RETR " + n + "\r\n")) return false;
+    const std::string refused = "メッセージ " + n + " を取得できませんでした。";
+    if (held_.number == number) {
+        // Its header was read: the rest of the same reply is the body.
+        Held held = std::move(held_);
+        held_ = Held{};
+        if (!held.ok) return fail(refused + serverSays(held.statusLine));
+        out = held.header;
+        if (!held.bodyPending) return true;
+        held.relay->to = &body;
+        if (!readBody(*held.splitter, *held.unstuffer)) return false;
+        pending_.pop_front();
+        return true;
+    }
+    const bool queued = offersPipelining_ && nextIs(number);
+    if (broken_) return false;
+    if (!queued && (!settle() || !sendCommands({{"RETR " + n, true, number}}))) return false;
     std::string line;
-    const Status status = readStatus(line);
+    const Status status = replyStatus(line);
     if (status == Status::Broken) return false;
-    if (status == Status::Err) return fail("メッセージ " + n + " を取得できませんでした。" + serverSays(line));
-    return readMessage(out, &body);
+    if (status == Status::Err) return fail(refused + serverSays(line));
+    const bool complete = readMessage(out, &body);
+    if (complete) pending_.pop_front();
+    return complete;
 }
 
 void Session::quit() {
+    Busy busy(*this);
     if (!socket_) return;
     // A port that speaks TLS from the start gets nothing in clear: it is only closed.
     const bool mayTalk = !address_.implicitTls || tls_;
@@ -428,18 +676,18 @@ void Session::quit() {
         std::string line;
         // Refused before the greeting was read (user data we would not send): the greeting comes
         // first, or it would be taken for the answer to QUIT and the real answer left unread.
-        const bool inStep = greeted_ || readStatus(line) != Status::Broken;
-        if (inStep && send("QUIT\r\n")) readStatus(line);
+        const bool inStep = greeted_ ? settle() : readStatus(line) != Status::Broken;
+        if (inStep && sendCommands({{"QUIT"}})) replyStatus(line);
         error_ = keep;
-        if (socket_->state() == QAbstractSocket::ConnectedState) {
+        if (!aborted_ && socket_->state() == QAbstractSocket::ConnectedState) {
             socket_->disconnectFromHost();
-            if (socket_->state() != QAbstractSocket::UnconnectedState) {
-                socket_->waitForDisconnected(std::min(limits_.replyMs, 1000));
-            }
+            await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
         }
     }
     socket_->abort();
-    socket_.reset();
+    // A call that waits while this one runs (a handler of the event loop closed it) still holds the
+    // socket; it goes when the session does.
+    if (busy_ == 1) socket_.reset();
 }
 
 }  // namespace platform::pop3

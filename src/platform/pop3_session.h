@@ -1,18 +1,27 @@
 #pragma once
-// One POP3 connection (RFC 1939, with CAPA from RFC 2449 and STLS from RFC 2595), driven by blocking
-// calls on the caller's thread: every wait is bounded, so no event loop is needed and nothing hangs.
+// One POP3 connection (RFC 1939, with CAPA and PIPELINING from RFC 2449 and STLS from RFC 2595),
+// driven by calls that return only when they are done. Every wait hands control to the event loop
+// (platform/net_wait.h), so the program's windows and timers go on while a server is slow, and every
+// wait is bounded, so nothing hangs.
 //
-// Time limits: connecting (name lookup included) is bounded by connectMs. Every reply is bounded by
-// replyMs twice over: no single wait for data may exceed it, and the whole reply must have arrived
-// within replyMs plus 1 ms per octet received so far (an average of at least ~1 KB/s), so a server
-// that trickles a byte now and then still fails after about replyMs, while a large message on a slow
-// line keeps going.
+// Time limits, measured on the event loop's clock: connecting (name lookup included) is bounded by
+// connectMs. Every reply is bounded by replyMs twice over: no single wait for data may exceed it, and
+// the whole reply must have arrived within replyMs plus 1 ms per octet received so far (an average of
+// at least ~1 KB/s), so a server that trickles a byte now and then still fails after about replyMs,
+// while a large message on a slow line keeps going.
+//
+// Round trips: the sizes of all messages come from one LIST at login. When the server offers
+// PIPELINING, the login commands go out together, and a message's header comes from its RETR (read up
+// to the end of the header; the body follows in fetch), with the RETRs of the next messages sent ahead
+// within a window (kMaxAhead commands, kMaxOctetsAhead octets by the sizes LIST gave), so that a
+// mailbox costs a few round trips whatever its count. Without PIPELINING one command goes at a time.
 #include "platform/pop3_text.h"
 
 #include <QList>
 #include <QSslCertificate>
 
-#include <chrono>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +40,11 @@ struct HeaderInfo {
     std::string subject, date, from, block;
 };
 
+// Commands in flight at most (the one being read included), and octets of replies requested ahead
+// of the one being read, by the sizes LIST gave.
+constexpr size_t kMaxAhead = 64;
+constexpr int64_t kMaxOctetsAhead = 4 << 20;
+
 class Session {
 public:
     Session(ServerAddress address, Limits limits, QList<QSslCertificate> extraTrusted);
@@ -41,49 +55,78 @@ public:
     // The TCP connection only. TLS, the greeting and everything the server says come with login(), so
     // that each of their failures reaches the user with its reason.
     bool connect();
-    // TLS (from the start, or through STLS when CAPA offers it), the greeting, USER/PASS or APOP, then
-    // STAT. Returns the message count, or -1.
+    // TLS (from the start, or through STLS when CAPA offers it), the greeting, USER/PASS or APOP, STAT,
+    // and LIST for the sizes. Returns the message count, or -1.
     int32_t login(const std::string& user, const std::string& password, bool apop);
-    // TOP n 0 (and LIST n along with it when the server offers PIPELINING).
+    // The header: from RETR n with PIPELINING (its body is kept in the stream for fetch), else TOP n 0.
     bool header(int32_t number, HeaderInfo& out);
-    // LIST n: the size the server gives (a negative one as 0), or -1.
+    // The size LIST gave (a negative one as 0), or -1.
     int64_t size(int32_t number);
     // RETR n with dot-stuffing undone: the header into out, the body into body (which may cut it).
     bool fetch(int32_t number, HeaderInfo& out, Sink& body);
     // QUIT, then the connection is closed.
     void quit();
+    // Closes the connection at once, sending nothing more; a call waiting on it returns a failure.
+    void abort();
 
+    // Whether a call of this session is under way (a handler run by its waits may try another).
+    bool busy() const { return busy_ > 0; }
     // Why the last call failed, in Japanese, for the user.
     const std::string& error() const { return error_; }
 
 private:
     enum class Status { Ok, Err, Broken };
-    using Clock = std::chrono::steady_clock;
-
-    // The two limits on one reply, as described at the top.
-    class ReplyTimer {
-    public:
-        explicit ReplyTimer(int replyMs) : start_(Clock::now()), replyMs_(replyMs) {}
-        void received(size_t n) { octets_ += n; }
-        int waitMs() const;
-
-    private:
-        Clock::time_point start_;
-        int replyMs_;
-        uint64_t octets_ = 0;
+    // A command sent whose reply has not been read in full.
+    struct Sent {
+        std::string command;
+        bool multiLine = false;  // after +OK, lines up to "."
+        int32_t retr = 0;        // the message of a RETR
     };
+    // Where the body of a message whose header was read goes when it is fetched.
+    struct Relay : Sink {
+        Sink* to = nullptr;
+        void write(const char* data, size_t size) override {
+            if (to) to->write(data, size);
+        }
+    };
+    // The RETR whose reply was read up to the end of its header, or that failed, for fetch().
+    struct Held {
+        int32_t number = 0;
+        bool ok = false;
+        bool bodyPending = false;  // the rest of the reply is still in the stream
+        std::string statusLine;
+        HeaderInfo header;
+        std::unique_ptr<DotUnstuffer> unstuffer;
+        std::unique_ptr<Relay> relay;
+        std::unique_ptr<HeaderSplitter> splitter;
+    };
+    class ReplyTimer;
+    class Busy;
 
     bool usable();
     bool inTransaction(int32_t number);
     bool fail(std::string message);
     bool breakOff(std::string message);  // the connection cannot be trusted any more
     bool send(const std::string& commands);
+    bool sendCommands(std::vector<Sent> commands);
+    bool await(const std::function<bool()>& ready, int limitMs);
     bool fill(ReplyTimer& timer);
     Status readStatus(std::string& line);
+    Status replyStatus(std::string& line);
+    bool readBody(Sink& out, DotUnstuffer& unstuffer);
     bool readBody(Sink& out);
+    bool readHeaderPart(Held& held);
+    bool skipReply();
+    bool dropHeld();
+    bool settle();
+    bool nextIs(int32_t retr);
+    bool topUp(int32_t number);
+    int64_t sizeHint(int64_t number) const;
     bool startTls();
     bool readCapabilities();
+    bool readSizes(int32_t count);
     bool readMessage(HeaderInfo& out, Sink* body);
+    void setHeader(HeaderInfo& out, const std::string& block) const;
     std::string serverSays(const std::string& line) const;
 
     ServerAddress address_;
@@ -95,17 +138,19 @@ private:
     std::string error_;
     std::string brokenReason_;
     bool broken_ = false;
+    bool aborted_ = false;
     bool loggedIn_ = false;
     bool tls_ = false;
     bool greeted_ = false;  // the greeting has been read
     bool offersStls_ = false;
     bool offersPipelining_ = false;
+    int busy_ = 0;
 
-    // With PIPELINING, header(n) sends LIST n along with TOP n 0 and keeps its answer here for
-    // size(n): two round trips per message instead of three. RETR is not sent ahead: its answer would
-    // sit in the socket between calls, where Qt reads it into memory whenever the GUI's event loop runs.
-    int32_t cachedSizeFor_ = 0;
-    std::string cachedSizeLine_;
+    int32_t count_ = 0;
+    // Sizes from LIST, for messages 1, 2, … as far as its lines came in order and made sense.
+    std::vector<int64_t> sizes_;
+    std::deque<Sent> pending_;
+    Held held_;
 };
 
 }  // namespace platform::pop3

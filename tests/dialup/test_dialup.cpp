@@ -24,8 +24,11 @@
 #include "app/forms.h"
 #include "app/main_form.h"
 #include "core/program.h"
+#include "core/timer.h"
 #include "core/virtual_event_loop.h"
+#include "platform/process.h"
 #include "platform/textfile.h"
+#include "support/hand_server.h"
 #include "support/temp_folder.h"
 
 using namespace platform;
@@ -371,18 +374,36 @@ TEST_F(Dialup, CutsLongTextsBetweenCharacters) {
     }
 }
 
-TEST_F(Dialup, TheProgramsHangUpCommandHangsUpEveryDialUpLineInOrder) {
+// The whole program around a test, with its own folders and virtual time; a process end unwinds.
+struct Ended {};
+class ProgramAround {
+public:
+    explicit ProgramAround(const QByteArray& server, const QByteArray& ini = {}) {
+        QDir().mkpath(programFolder.file("★MailData"));
+        savedCwd = QDir::currentPath();
+        QDir::setCurrent(cwd.path());
+        cwd.write("qorvel.ini", "POP3=" + server + "\r\n");
+        programFolder.write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=a\r\nNAME2=b\r\n");
+        if (!ini.isEmpty()) programFolder.write("★MailData/ini.ini", ini);
+        core::SetLoop(&loop);
+        prog::ResetProgramValues();
+        core::SetProgramFolder(programFolder.path());
+        platform::SetEndProcessHandler([](int) { throw Ended{}; });
+    }
+    ~ProgramAround() {
+        forms::DestroyAll();
+        QCoreApplication::processEvents();
+        platform::SetEndProcessHandler(nullptr);
+        core::SetLoop(nullptr);
+        QDir::setCurrent(savedCwd);
+    }
     testsupport::TempFolder programFolder, cwd;
-    QDir().mkpath(programFolder.file("★MailData"));
-    const QString savedCwd = QDir::currentPath();
-    QDir::setCurrent(cwd.path());
-    cwd.write("qorvel.ini", "POP3=pop.example.org\r\n");
-    programFolder.write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=a\r\nNAME2=b\r\n");
     core::VirtualEventLoop loop;
-    core::SetLoop(&loop);
-    prog::ResetProgramValues();
-    core::SetProgramFolder(programFolder.path());
+    QString savedCwd;
+};
 
+TEST_F(Dialup, TheProgramsHangUpCommandHangsUpEveryDialUpLineInOrder) {
+    ProgramAround program("pop.example.org");
     nm_->add({"802-11-wireless", "Home Wi-Fi", "wlan0"});
     const QString gsm = nm_->add({"gsm", "Docomo", "ttyUSB2"});
     const QString pppoe = nm_->add({"pppoe", "Flets", "eth1"});
@@ -392,11 +413,17 @@ TEST_F(Dialup, TheProgramsHangUpCommandHangsUpEveryDialUpLineInOrder) {
     // Nothing to hang up: nothing is asked of NetworkManager.
     forms::MainForm().Command5_Click();
     EXPECT_EQ(nm_->deactivated().size(), 2);
+}
 
-    forms::DestroyAll();
-    QCoreApplication::processEvents();
-    core::SetLoop(nullptr);
-    QDir::setCurrent(savedCwd);
+TEST_F(Dialup, ClosingTheClockInTheMiddleOfACheckStillHangsUp) {
+    testsupport::HandServer silent;
+    ProgramAround program(QByteArray::fromStdString(silent.address()), "[EXEINI]\r\nNUMBER=1\r\n");
+    program.loop.SetNetworkGraceMs(0);
+    const QString gsm = nm_->add({"gsm", "Docomo", "ttyUSB2"});
+    core::Timer closer(2000);
+    closer.OnTimer = [] { forms::MainForm().Unload(); };
+    EXPECT_THROW(forms::MainForm().Command8_Click(), Ended);
+    EXPECT_EQ(nm_->deactivated(), QStringList({gsm}));
 }
 
 }  // namespace

@@ -28,7 +28,8 @@ using namespace platform;
 namespace {
 
 // Splits the script into replies the way a server answers: the greeting, then one reply for each
-// command line the client sends, multi-line (up to the "." line) after "+OK" to CAPA, TOP and RETR.
+// command line the client sends, multi-line (up to the "." line) after "+OK" to CAPA, TOP, RETR and
+// LIST without a number.
 // When the script runs out the server hangs up, so the client never waits for data that will not
 // come: no input costs a time-out. After "+OK" to STLS the rest of the script goes out as it is, as
 // the server's side of the TLS handshake.
@@ -112,11 +113,13 @@ private:
         for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
             received.append(chunk, static_cast<size_t>(n));
             for (size_t end; (end = received.find("\r\n")) != std::string::npos;) {
-                std::string word = received.substr(0, std::min(end, received.find(' ')));
+                const size_t space = received.find(' ');
+                std::string word = received.substr(0, std::min(end, space));
+                const bool argument = space < end;
                 received.erase(0, end + 2);
                 if (pos == script.size()) return;  // nothing left to say: hang up
                 for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                const bool multiLine = word == "CAPA" || word == "TOP" || word == "RETR";
+                const bool multiLine = word == "CAPA" || word == "TOP" || word == "RETR" || (word == "LIST" && !argument);
                 if (!Reply(fd, script, pos, multiLine, ok)) return;
                 if (word == "STLS" && ok) {
                     Send(fd, std::string_view(script).substr(pos));

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/forms.h"
 #include "app/main_form.h"
 #include "core/msgbox.h"
+#include "core/numbers.h"
 #include "core/program.h"
 #include "core/timer.h"
 #include "mail/msg_form.h"
@@ -13,6 +16,7 @@
 #include "settings/id_pass_form.h"
 #include "settings/set_form.h"
 #include "support/dovecot_mail.h"
+#include "support/hand_server.h"
 #include "support/program_fixture.h"
 
 using testsupport::ProgramTest;
@@ -214,4 +218,120 @@ TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(forms::IdPassForm().Visible());
+}
+
+namespace {
+
+// The check against a server that stalls, played by hand: the clock goes on meanwhile, no second
+// check starts, and closing the clock ends it at once.
+class StalledServer : public ProgramTest {
+protected:
+    testsupport::HandServer server;
+    std::vector<QString> boxes;
+
+    void SetUp() override {
+        ProgramTest::SetUp();
+        InstallPictures();
+        core::SetMsgBoxHook([this](const QString& p, int, const QString&) {
+            boxes.push_back(p);
+            return core::vbOK;
+        });
+        WriteServer(QByteArray("POP3=") + server.address().c_str() + "\r\n");
+        WriteIdPass("[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n");
+    }
+    void TearDown() override {
+        core::SetMsgBoxHook(nullptr);
+        ProgramTest::TearDown();
+    }
+    MainForm& Start(const QByteArray& ini) {
+        // All the server says is written before the client asks: silence is silence at once.
+        loop->SetNetworkGraceMs(0);
+        WriteIni(ini);
+        return forms::MainForm();
+    }
+    // Runs fn once, ms from now.
+    void At(int ms, std::function<void()> fn) {
+        auto& timer = once_.emplace_back(std::make_unique<core::Timer>(ms));
+        timer->OnTimer = [t = timer.get(), fn] {
+            t->SetEnabled(false);
+            fn();
+        };
+    }
+
+private:
+    std::vector<std::unique_ptr<core::Timer>> once_;
+};
+
+}  // namespace
+
+TEST_F(StalledServer, TheClockGoesOnWhileTheServerSaysNothing) {
+    StartAt(QDateTime(QDate(2026, 12, 8), QTime(12, 59, 45)));
+    MainForm& main = Start("[EXEINI]\r\nNUMBER2=1\r\n");
+    std::set<QString> times, lamps;
+    std::set<std::pair<int, int>> secondHand;
+    std::set<int> ticker;
+    bool bird = false;
+    core::Timer probe(1000);
+    probe.OnTimer = [&] {
+        times.insert(main.Text3.Text());
+        if (main.picMain.Strokes().size() == 3) secondHand.insert({main.picMain.Strokes()[2].x2, main.picMain.Strokes()[2].y2});
+        ticker.insert(main.Label1.Left());
+        lamps.insert(main.Image1.PictureSource());
+        bird = bird || main.picMain.PictureSource().contains("Bird");
+    };
+    const int64_t start = loop->Elapsed();
+    main.Command8_Click();
+    const int64_t took = loop->Elapsed() - start;
+    EXPECT_GE(took, 30000);  // the time limit on the greeting
+    EXPECT_LT(took, 32000);
+    EXPECT_GE(times.size(), 29u);
+    EXPECT_GE(secondHand.size(), 25u);  // a few positions repeat at the same pixel
+    EXPECT_GE(ticker.size(), 29u);
+    EXPECT_EQ(lamps.size(), 2u);  // green and red in turn
+    EXPECT_TRUE(bird);            // the chime at one o'clock
+    EXPECT_GE(core::LeadingNumber(main.Text4.Text()), 29);  // the interval counter counted on
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("時間内に応答がありませんでした"))) << boxes[0].toStdString();
+    EXPECT_FALSE(forms::MsgFormLoaded());
+}
+
+TEST_F(StalledServer, NoSecondCheckStartsWhileOneWaits) {
+    MainForm& main = Start("[EXEINI]\r\nNUMBER2=1\r\n");
+    At(1000, [&] {
+        main.mcheck.action()->trigger();
+        main.Command8_Click();
+        main.Picture7_Click();
+        main.Text1.SetText("1");  // the interval has come round: the trigger fires meanwhile
+    });
+    main.Command8_Click();
+    EXPECT_EQ(server.TakeWaiting(), 1);
+    EXPECT_EQ(main.checksStarted_, 1);
+}
+
+TEST_F(StalledServer, ClosingDuringACheckEndsTheProgramAtOnceSayingNothingMore) {
+    MainForm& main = Start("[EXEINI]\r\nNUMBER2=0\r\nNAME=/opt/mail/run.sh\r\n");
+    main.Text7.SetText("/usr/bin/claws-mail");
+    At(500, [&] {
+        server.TakeWaiting();
+        server.Say(0, "+OK ready\r\n+OK\r\nPIPELINING\r\n.\r\n+OK\r\n+OK\r\n+OK 2 300\r\n+OK\r\n1 150\r\n2 150\r\n.\r\n");
+    });
+    int64_t closedAt = -1;
+    At(3000, [&] {
+        closedAt = loop->Elapsed();
+        forms::MainForm().Unload();  // the close box
+    });
+    bool ended = false;
+    try {
+        main.Command8_Click();
+    } catch (const testsupport::ProcessEnded&) {
+        ended = true;
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_LT(loop->Elapsed() - closedAt, 1000);
+    // Everything up to the messages it was waiting for, and then not a word, not even QUIT.
+    EXPECT_EQ(server.Heard(0), "CAPA\r\nUSER alice\r\nPASS secret\r\nSTAT\r\nLIST\r\nRETR 1\r\nRETR 2\r\n");
+    EXPECT_TRUE(server.ClosedByClient(0));
+    EXPECT_TRUE(folder.read(IniName()).contains("NAME=/usr/bin/claws-mail\r\n"));
+    EXPECT_FALSE(forms::MsgFormLoaded());
+    EXPECT_TRUE(boxes.empty());
 }

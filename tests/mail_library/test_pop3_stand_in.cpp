@@ -33,6 +33,10 @@ Rule on(const std::string& command, Answer answer) {
     return [=](const std::string& c) { return c == command ? std::optional<Answer>(answer) : std::nullopt; };
 }
 
+Rule either(Rule first, Rule second) {
+    return [=](const std::string& c) { return first(c) ? first(c) : second(c); };
+}
+
 std::string testMessage(int n) {
     return "Subject: s" + std::to_string(n) + "\r\nFrom: f@example.org\r\nDate: d\r\n\r\nbody " + std::to_string(n) +
            "\r\n.dotted\r\n";
@@ -77,7 +81,7 @@ public:
     ~StandIn() {
         shutdown(listen_, SHUT_RDWR);
         shutdown(conn_.load(), SHUT_RDWR);
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
         close(listen_);
         if (conn_ >= 0) close(conn_);
     }
@@ -85,6 +89,11 @@ public:
     std::vector<std::string> lines() {
         std::lock_guard lock(mutex_);
         return lines_;
+    }
+    // Every line, once the client has hung up and the server has read all it sent.
+    std::vector<std::string> linesWhenDone() {
+        if (thread_.joinable()) thread_.join();
+        return lines();
     }
 
 private:
@@ -103,6 +112,11 @@ private:
         if (c.rfind("USER ", 0) == 0 || c.rfind("PASS ", 0) == 0 || c.rfind("APOP ", 0) == 0) return {"+OK\r\n"};
         if (c == "STAT") return {"+OK " + std::to_string(count_) + " 300\r\n"};
         if (c == "QUIT") return {"+OK bye\r\n", true};
+        if (c == "LIST") {
+            std::string all = "+OK\r\n";
+            for (int k = 1; k <= count_; ++k) all += std::to_string(k) + " " + std::to_string(testMessage(k).size()) + "\r\n";
+            return {all + ".\r\n"};
+        }
         if (!exists) return {"-ERR no such message\r\n"};
         const std::string m = testMessage(n);
         if (c.rfind("LIST ", 0) == 0) return {"+OK " + std::to_string(n) + " " + std::to_string(m.size()) + "\r\n"};
@@ -143,15 +157,26 @@ private:
     std::vector<std::string> lines_;
 };
 
-std::vector<std::string> commandsFor(int count, bool loggedIn = true) {
+// What the client sends for the program's check: with PIPELINING the whole login at once and a RETR
+// per message (the header comes from it); without, one command at a time, LIST for the sizes only
+// when there are messages, and TOP for each header.
+std::vector<std::string> commandsFor(int count, bool pipelining, bool loggedIn = true) {
     std::vector<std::string> c = {"CAPA", "USER alice", "PASS secret"};
-    if (loggedIn) c.push_back("STAT");
+    if (loggedIn || pipelining) c.push_back("STAT");
+    if (pipelining || (loggedIn && count > 0)) c.push_back("LIST");
     for (int n = 1; n <= count; ++n) {
         const std::string num = std::to_string(n);
-        for (const std::string& f : {"TOP " + num + " 0", "LIST " + num, "RETR " + num}) c.push_back(f);
+        if (!pipelining) c.push_back("TOP " + num + " 0");
+        c.push_back("RETR " + num);
     }
     c.push_back("QUIT");
     return c;
+}
+
+// A LIST reply giving message 1 this line and messages 2 and 3 their true sizes.
+Answer listing(const std::string& first) {
+    return {"+OK\r\n" + first + "\r\n2 " + std::to_string(testMessage(2).size()) + "\r\n3 " +
+            std::to_string(testMessage(3).size()) + "\r\n.\r\n"};
 }
 
 // Short time limits, so that silent servers cost a second; the defaults come back afterwards.
@@ -192,7 +217,7 @@ TEST_P(Pop3StandInEither, CommandsInTheProgramsOrderAndMessagesIntact) {
         StandIn server({}, count, GetParam());
         const Check check = runProgramCheck(server.address(), "alice", "secret");
         ASSERT_EQ(check.count, count) << check.failure;
-        EXPECT_EQ(server.lines(), commandsFor(count));
+        EXPECT_EQ(server.lines(), commandsFor(count, GetParam()));
         EXPECT_TRUE(check.buffersIntact);
         for (int n = 1; n <= count; ++n) {
             const CheckedMail& m = check.mails[n - 1];
@@ -207,10 +232,11 @@ TEST_P(Pop3StandInEither, CommandsInTheProgramsOrderAndMessagesIntact) {
     const Check failed = runProgramCheck(refusing.address(), "alice", "secret");
     EXPECT_LT(failed.count, 0);
     EXPECT_EQ(failed.failure, "認証に失敗しました。サーバーの応答: -ERR [AUTH] wrong password");
-    EXPECT_EQ(refusing.lines(), commandsFor(0, false));
+    EXPECT_EQ(refusing.lines(), commandsFor(0, GetParam(), false));
 }
 
 TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
+    const bool pipelined = GetParam();
     struct Case {
         const char* name;
         Rule rule;
@@ -245,23 +271,26 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
         {"STAT -ERR", on("STAT", {"-ERR locked\r\n"}), loginFails("-ERR locked"), false},
         {"STAT garbage", on("STAT", {"+OK many\r\n"}), loginFails("+OK many"), false},
         {"STAT absurd count", on("STAT", {"+OK 99999999999 1\r\n"}), loginFails("99999999999"), false},
+        // Without PIPELINING the header comes from TOP; with it from RETR, so TOP's faults do not touch it.
         {"TOP -ERR", on("TOP 1 0", {"-ERR no top\r\n"}),
-         mails([](const Check& c) {
-             EXPECT_LT(c.mails[0].statusResult, 0);
+         mails([pipelined](const Check& c) {
+             EXPECT_EQ(c.mails[0].statusResult < 0, !pipelined);
              EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n");
          })},
         {"TOP without its terminator, then silence", unendingReplyTo("TOP 1 0", "+OK\r\n" + header),
-         mails([](const Check& c) { EXPECT_LT(c.mails[0].statusResult, 0); }), false},
-        {"LIST -ERR", on("LIST 1", {"-ERR no list\r\n"}),
-         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); })},
-        {"negative size", on("LIST 1", {"+OK 1 -5\r\n"}),
+         mails([pipelined](const Check& c) { EXPECT_EQ(c.mails[0].statusResult < 0, !pipelined); }), pipelined},
+        // Sizes come from one LIST; a message it leaves out is asked for alone.
+        {"LIST -ERR", either(on("LIST", {"-ERR no list\r\n"}), on("LIST 1", {"-ERR no list\r\n"})),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_EQ(c.mails[1].size, int(testMessage(2).size())); })},
+        {"negative size", on("LIST", listing("1 -5")),
          mails([](const Check& c) { EXPECT_EQ(c.mails[0].size, 0); EXPECT_EQ(c.mails[0].body, ""); EXPECT_EQ(c.mails[0].subject, "s1"); })},
-        {"absurd size", on("LIST 1", {"+OK 1 99999999999999\r\n"}),
+        {"absurd size", on("LIST", listing("1 99999999999999")),
          mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_GE(c.mails[0].mailResult, 0); })},
-        {"garbage size", on("LIST 1", {"+OK 1 big\r\n"}), mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); })},
-        {"size below the truth", on("LIST 1", {"+OK 1 4\r\n"}),
+        {"garbage size", either(on("LIST", listing("1 big")), on("LIST 1", {"+OK 1 big\r\n"})),
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_EQ(c.mails[2].size, int(testMessage(3).size())); })},
+        {"size below the truth", on("LIST", listing("1 4")),
          mails([](const Check& c) { EXPECT_EQ(c.mails[0].body, "body"); EXPECT_EQ(c.mails[0].mailResult, 4); })},
-        {"size above the truth", on("LIST 1", {"+OK 1 100000\r\n"}),
+        {"size above the truth", on("LIST", listing("1 100000")),
          mails([](const Check& c) { EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n"); })},
         {"RETR -ERR", on("RETR 1", {"-ERR gone\r\n"}),
          mails([](const Check& c) {
@@ -273,6 +302,14 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
         {"dropped mid-message", on("RETR 1", {"+OK\r\n" + header + "half a bo", true}), mails(cutOff), false},
         {"closed without the terminator", on("RETR 1", {"+OK\r\n" + header + "all of it\r\n", true}),
          mails(cutOff), false},
+        {"dropped in the middle of the pipeline", on("RETR 2", {"+OK\r\nSubject: s2\r\n\r\nhalf a bo", true}),
+         mails([](const Check& c) {
+             EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n");
+             EXPECT_EQ(c.mails[1].subject, "s2");
+             EXPECT_LT(c.mails[1].mailResult, 0);
+             EXPECT_LT(c.mails[2].statusResult, 0);
+             EXPECT_LT(c.mails[2].mailResult, 0);
+         }), false},
         {"overlong body line", on("RETR 1", {"+OK\r\n" + header + std::string(1'100'000, 'y') + "\r\n.\r\n"}),
          mails([](const Check& c) { EXPECT_LT(c.mails[0].mailResult, 0); }), false},
     };
@@ -306,6 +343,30 @@ TEST_P(Pop3StandInEither, CallsOutOfTheProgramsOrderStayInStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipelining, Pop3StandInEither, ::testing::Bool());
+
+TEST_F(Pop3StandIn, WhatIsSentAheadStaysWithinItsWindowWhateverTheMailbox) {
+    // The server holds every message back: all the client asks for before the first one arrives is
+    // what it ever has in flight, so its memory cannot grow with the mailbox.
+    struct Case {
+        int count;
+        int size;
+        size_t retrs;  // 64 commands at most; 4 MB ahead of the one being read, by LIST's sizes
+    };
+    for (const Case& c : {Case{500, 5000, 64}, Case{500, 1 << 20, 5}, Case{500, 6 << 20, 2}}) {
+        SCOPED_TRACE(c.size);
+        std::string list = "+OK\r\n";
+        for (int k = 1; k <= c.count; ++k) list += std::to_string(k) + " " + std::to_string(c.size) + "\r\n";
+        const Rule holdBack = [](const std::string& command) {
+            return command.rfind("RETR ", 0) == 0 ? std::optional<Answer>(Answer{""}) : std::nullopt;
+        };
+        StandIn server(either(on("LIST", {list + ".\r\n"}), holdBack), c.count, true);
+        EXPECT_EQ(runProgramCheck(server.address(), "alice", "secret").count, c.count);
+        const auto lines = server.linesWhenDone();
+        EXPECT_EQ(size_t(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.rfind("RETR ", 0) == 0; })),
+                  c.retrs);
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "RETR " + std::to_string(c.retrs)), lines.end());
+    }
+}
 
 TEST_F(Pop3StandIn, ApopSendsTheDigestAndNeverFallsBackToPasswords) {
     StandIn server;
