@@ -17,82 +17,15 @@ bench="$build/bench/pop3_vs_curl"
 
 d=$(mktemp -d /tmp/vellumine-pop3-bench-XXXXXX)
 chmod 755 "$d"
-dovecot_pid=""
-stop_dovecot() {
-  if [[ -n $dovecot_pid ]]; then
-    kill "$dovecot_pid" 2>/dev/null || true
-    wait "$dovecot_pid" 2>/dev/null || true
-    dovecot_pid=""
-  fi
-}
 cleanup() {
   stop_dovecot
   rm -rf "$d"
 }
 trap cleanup EXIT
 
-# A port nobody listens on.
-free_port() {
-  local p=$((20000 + RANDOM % 30000))
-  while (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; do p=$((20000 + RANDOM % 30000)); done
-  echo "$p"
-}
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
   -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
 
-# start_dovecot plain|tls: one listener on $port, plain without STLS or TLS from the start.
-start_dovecot() {
-  port=$(free_port)
-  local listener ssl
-  if [[ $1 == plain ]]; then
-    listener="inet_listener pop3 {
-    address = 127.0.0.1
-    port = $port
-  }
-  inet_listener pop3s {
-    port = 0
-  }"
-    ssl="ssl = no"
-  else
-    listener="inet_listener pop3 {
-    port = 0
-  }
-  inet_listener pop3s {
-    address = 127.0.0.1
-    port = $port
-    ssl = yes
-  }"
-    ssl="ssl = yes
-ssl_cert = <$d/cert.pem
-ssl_key = <$d/key.pem
-ssl_dh = </usr/share/dovecot/dh.pem"
-  fi
-  dovecot_conf "$d" "$listener" "$ssl"
-  dovecot -F -c "$d/dovecot.conf" &
-  dovecot_pid=$!
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return
-    sleep 0.1
-  done
-  echo "dovecot did not start:" >&2
-  cat "$d/dovecot.log" >&2
-  exit 1
-}
-
-# make_box USER COUNT SIZE: a Maildir of COUNT messages of about SIZE octets.
-make_box() {
-  local user=$1 count=$2 size=$3 home="$d/home/$1"
-  mkdir -p "$home/Maildir/new" "$home/Maildir/cur" "$home/Maildir/tmp"
-  echo "$user:{PLAIN}pw:65534:65534::$home::" >>"$d/passwd"
-  # Lines of 76 octets with CR LF, every seventh starting with a dot (stuffed on the wire).
-  local body
-  body=$(head -c $((size * 3 / 4)) /dev/urandom | base64 -w 74 | awk 'NR % 7 == 0 { $0 = "." $0 } { printf "%s\r\n", $0 }')
-  for i in $(seq -w 1 "$count"); do
-    printf 'From: bench@example.org\r\nSubject: message %s\r\nDate: Tue, 8 Dec 2026 09:30:00 +0900\r\n\r\n%s\r\n' \
-      "$i" "$body" >"$home/Maildir/new/$((1700000000 + 10#$i)).$i.bench"
-  done
-  chown -R 65534:65534 "$home"
-}
 declare -A counts=([small]=1000 [large]=20)
 make_box small "${counts[small]}" 20000
 make_box large "${counts[large]}" 5000000

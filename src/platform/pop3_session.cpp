@@ -671,23 +671,23 @@ void Session::quit() {
     // A port that speaks TLS from the start gets nothing in clear: it is only closed.
     const bool mayTalk = !address_.implicitTls || tls_;
     if (!broken_ && mayTalk && socket_->state() == QAbstractSocket::ConnectedState) {
-        // Its answer may be anything: the last failure stays what the caller last saw.
+        // Whatever happens here, the last failure stays what the caller last saw.
         const std::string keep = error_;
         std::string line;
-        // Refused before the greeting was read (user data we would not send): the greeting comes
-        // first, or it would be taken for the answer to QUIT and the real answer left unread.
+        // Every reply that came is read before we close, or the system would reset the connection,
+        // and the server could lose QUIT. Refused before the greeting was read (user data we would
+        // not send): the greeting is such a reply.
         const bool inStep = greeted_ ? settle() : readStatus(line) != Status::Broken;
-        if (inStep && sendCommands({{"QUIT"}})) replyStatus(line);
-        error_ = keep;
-        if (!aborted_ && socket_->state() == QAbstractSocket::ConnectedState) {
+        if (inStep && send("QUIT\r\n")) {
             socket_->disconnectFromHost();
-            await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
+            if (socket_->state() != QAbstractSocket::UnconnectedState) {
+                await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
+            }
         }
+        error_ = keep;
     }
     socket_->abort();
-    // A call that waits while this one runs (a handler of the event loop closed it) still holds the
-    // socket; it goes when the session does.
-    if (busy_ == 1) socket_.reset();
+    socket_.reset();
 }
 
 }  // namespace platform::pop3

@@ -41,8 +41,9 @@ struct HeaderInfo {
 };
 
 // Commands in flight at most (the one being read included), and octets of replies requested ahead
-// of the one being read, by the sizes LIST gave.
-constexpr size_t kMaxAhead = 64;
+// of the one being read, by the sizes LIST gave. Enough to keep a line with a round trip of tens of
+// milliseconds busy with small messages; the memory it can cost is bounded by the octets.
+constexpr size_t kMaxAhead = 256;
 constexpr int64_t kMaxOctetsAhead = 4 << 20;
 
 class Session {
@@ -64,7 +65,8 @@ public:
     int64_t size(int32_t number);
     // RETR n with dot-stuffing undone: the header into out, the body into body (which may cut it).
     bool fetch(int32_t number, HeaderInfo& out, Sink& body);
-    // QUIT, then the connection is closed.
+    // QUIT, then the connection is closed (its answer is not waited for: nothing hangs on it, since
+    // nothing is ever deleted).
     void quit();
     // Closes the connection at once, sending nothing more; a call waiting on it returns a failure.
     void abort();

@@ -10,6 +10,7 @@
 #include "e2e/desktop.h"
 #include "e2e/program.h"
 #include "support/dovecot_mail.h"
+#include "support/hand_server.h"
 
 using namespace e2e;
 
@@ -140,4 +141,36 @@ TEST_F(MailCheck, ThreeMessagesShowTheBoardAndTheCatShowUntilStopped) {
         Pause(100);
         return false;
     })) << "the show goes on; the clock shows " << (last.isEmpty() ? "none of its pictures" : qPrintable(last));
+}
+
+TEST_F(MailCheck, AServerThatSaysNothingNeitherStopsTheClockNorHoldsUpItsClose) {
+    testsupport::HandServer silent;  // takes the connection, never greets
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString::fromStdString(silent.address()));
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER2=0\r\n");
+    RunningProgram program(folder);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const QRect face = FaceRect(*clock);
+
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    ASSERT_TRUE(Until([&] { return silent.TakeWaiting() == 1; })) << "the check never connected";
+    // Waiting for the greeting, the clock still tells the time: its hands move every second.
+    QImage before = Grab(face);
+    for (int second = 1; second <= 4; ++second) {
+        Pause(1000);
+        const QImage now = Grab(face);
+        EXPECT_NE(now, before) << "the clock stood still in second " << second << " of the stalled check";
+        before = now;
+    }
+    // Closed now, the program is gone at once: it does not wait out the server.
+    Activate(*clock);
+    Keys({"alt+F4"});
+    EXPECT_TRUE(program.waitForExit(1000)) << "still running a second after its close box";
+    EXPECT_TRUE(silent.ClosedByClient(0));
+    EXPECT_EQ(silent.Heard(0), "");
+    EXPECT_TRUE(folder.iniValue("NAME").has_value()) << "the settings were not saved at the close";
 }
