@@ -193,9 +193,9 @@ void MainForm::Form_Unload(int&) {
     prog::LastApiResult = Mci("close bgm");
     Timer2.SetEnabled(false);
     prog::LastApiResult = settings::WriteKey(paths::kIniFile, "NAME", Text7.Text());
-    // Options changed in a settings dialog that is still open would be lost with the process:
-    // save them as closing that dialog would.
-    if (::SetForm* set = forms::SetFormIfLoaded()) set->SaveOptions();
+    // Options changed in a settings dialog that is still open would be lost with the process: save
+    // those, and only those, so that values nobody touched stay in the file as they were written.
+    if (::SetForm* set = forms::SetFormIfLoaded()) set->SaveChangedOptions();
     platform::NMailEndWinSock();
     platform::EndProcess(0);
 }

@@ -44,7 +44,13 @@ void TextBox::SetText(const QString& text) {
     edit_->setText(text);
 }
 
-void TextBox::SetPasswordChar(bool on) { edit_->setEchoMode(on ? QLineEdit::Password : QLineEdit::Normal); }
+void TextBox::SetPasswordChar(QChar c) {
+    edit_->setEchoMode(c.isNull() ? QLineEdit::Normal : QLineEdit::Password);
+    // Password mode alone masks with the style's own character (a dot in most styles). The mask is a
+    // style hint, and a style sheet sets it whatever the style, also after the style changes.
+    edit_->setStyleSheet(c.isNull() ? QString()
+                                    : QStringLiteral("lineedit-password-character: %1").arg(c.unicode()));
+}
 
 // ---- CheckBox
 

@@ -31,7 +31,8 @@ public:
     TextBox(QWidget* parent, const QString& text, Place place, Shown shown = Shown::Visible);
     QString Text() const;
     void SetText(const QString& text);
-    void SetPasswordChar(bool on);
+    // Each character shows as c; a null c shows the text itself.
+    void SetPasswordChar(QChar c);
     QLineEdit* widget() const { return edit_; }
     // Raised at every change of the text, typed or set; may nest.
     std::function<void()> Change;

@@ -42,45 +42,39 @@ std::string_view StripQuotes(std::string_view v) {
     return v;
 }
 
-// One line of the file with its own line end ("" for a last line without one), so that lines we
-// do not touch are written back byte for byte.
+// One line of the file: its bytes as stored and its own line end ("" for a last line without one),
+// so that lines we do not touch are written back byte for byte, and its text decoded by itself.
 struct Line {
-    std::string text;
+    std::string bytes;
     std::string eol;
+    std::string text;  // UTF-8
 };
+
+// A line the program writes: UTF-8 in the file as in memory.
+Line NewLine(const std::string& text, std::string_view eol) { return {text, std::string(eol), text}; }
 
 struct Document {
     std::string bom;  // a UTF-8 byte order mark at the start is kept as found
     std::vector<Line> lines;
 };
 
-Document Parse(std::string_view text) {
+Document Parse(std::string_view raw) {
     Document doc;
-    if (text.starts_with(kUtf8Bom)) {
+    if (raw.starts_with(kUtf8Bom)) {
         doc.bom = kUtf8Bom;
-        text.remove_prefix(kUtf8Bom.size());
+        raw.remove_prefix(kUtf8Bom.size());
     }
-    size_t start = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        char c = text[i];
-        if (c == '\r' || c == '\n') {
-            size_t eolLen = (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-            doc.lines.push_back({std::string(text.substr(start, i - start)), std::string(text.substr(i, eolLen))});
-            i += eolLen;
-            start = i;
-        } else {
-            ++i;
-        }
+    const bool marked = !doc.bom.empty();
+    for (const RawLine& line : SplitLines(raw)) {
+        doc.lines.push_back({std::string(line.bytes), std::string(line.eol), DecodeLegacyLine(line.bytes, marked)});
     }
-    if (start < text.size()) doc.lines.push_back({std::string(text.substr(start)), ""});
     return doc;
 }
 
 std::string Serialize(const Document& doc) {
     std::string out = doc.bom;
     for (const Line& line : doc.lines) {
-        out += line.text;
+        out += line.bytes;
         out += line.eol;
     }
     return out;
@@ -149,7 +143,7 @@ Location Locate(const Document& doc, std::string_view section, std::string_view 
 std::optional<Document> Load(const std::string& file) {
     std::optional<std::string> raw = ReadFileBytes(file);
     if (!raw) return std::nullopt;
-    return Parse(DecodeLegacyText(*raw));
+    return Parse(*raw);
 }
 
 // The value read (quotes removed), or nullopt when file, section or key is missing.
@@ -219,8 +213,7 @@ uint32_t GetPrivateProfileStringA(const std::string& section, const std::string&
 
 int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, FileAccess access) {
-    // Callers hand UTF-8; anything else is taken as legacy text, so that one stray byte cannot
-    // turn the whole file into "not UTF-8" and have it misread as Shift_JIS next time.
+    // Callers hand UTF-8; anything else is taken as legacy text, so that the line written is UTF-8.
     std::string secText = DecodeLegacyText(section);
     std::string keyText = DecodeLegacyText(key);
     std::string valueText = DecodeLegacyText(value);
@@ -258,17 +251,18 @@ int32_t WritePrivateProfileStringA(const std::string& section, const std::string
             if (!tighten) return 1;
         } else {
             // Keep the name as the file spells it, and the line's own line end.
-            doc.lines[*loc.key].text = loc.keyName + "=" + std::string(v);
+            Line& line = doc.lines[*loc.key];
+            line = NewLine(loc.keyName + "=" + std::string(v), line.eol);
         }
     } else if (loc.section) {
         // After the section's last non-blank line, so blank lines before the next section stay put.
         size_t at = loc.lastFilled;
         if (doc.lines[at].eol.empty()) doc.lines[at].eol = kNewLine;
-        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at + 1), Line{keyLine, std::string(kNewLine)});
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at + 1), NewLine(keyLine, kNewLine));
     } else {
         if (!doc.lines.empty() && doc.lines.back().eol.empty()) doc.lines.back().eol = kNewLine;
-        doc.lines.push_back({"[" + std::string(sec) + "]", std::string(kNewLine)});
-        doc.lines.push_back({keyLine, std::string(kNewLine)});
+        doc.lines.push_back(NewLine("[" + std::string(sec) + "]", kNewLine));
+        doc.lines.push_back(NewLine(keyLine, kNewLine));
     }
 
     return WriteFileAtomically(file, Serialize(doc), access) ? 1 : 0;

@@ -1,7 +1,9 @@
 #pragma once
 // The Windows private-profile (.ini) calls the program was written against, rebuilt on plain files.
 // Files are "[Section]" lines followed by "key=value" lines; names match without regard to ASCII
-// letter case. Files are written as UTF-8; a file that is not valid UTF-8 is read as Shift_JIS.
+// letter case. Each line is read in its own encoding: UTF-8 when it is valid UTF-8, else Shift_JIS
+// (DecodeLegacyLine). A write changes the one line it is about, written in UTF-8; every other line
+// keeps its bytes, whatever its encoding.
 #include <cstdint>
 #include <string>
 
@@ -23,10 +25,12 @@ uint32_t GetPrivateProfileStringA(const std::string& section, const std::string&
                                   const std::string& defaultValue, char* buffer, uint32_t size,
                                   const std::string& file);
 
-// Sets key in section to value, adding the key or section when missing and keeping every other line
-// as it was. The value ends at its first CR, LF or NUL (it has to fit on one line). Nonzero on
-// success, 0 on failure (folder missing, file not writable, empty or unusable section/key name).
-// Writes through WriteFileAtomically.
+// Sets key in section to value, adding the key or section when missing. Only the key's line is
+// written (UTF-8; a new line ends with CR LF, a changed one keeps its line end); every other line
+// keeps its bytes, except that an unfinished last line gets a CR LF when a line is added after it.
+// The same value again leaves the file untouched. The value ends at its first CR, LF or NUL (it has
+// to fit on one line). Nonzero on success, 0 on failure (folder missing, file not writable, empty or
+// unusable section/key name). Writes through WriteFileAtomically.
 int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, FileAccess access = FileAccess::Normal);
 

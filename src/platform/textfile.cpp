@@ -65,6 +65,55 @@ std::string AsciiOnly(std::string_view bytes) {
     return out;
 }
 
+// The CP932 converter of this thread, opened at first use and kept: a file may ask for one per line.
+class Cp932Converter {
+public:
+    Cp932Converter() : cd_(::iconv_open("UTF-8", "CP932")) {}
+    ~Cp932Converter() {
+        if (ok()) ::iconv_close(cd_);
+    }
+    Cp932Converter(const Cp932Converter&) = delete;
+    Cp932Converter& operator=(const Cp932Converter&) = delete;
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+std::string DecodeCp932(std::string_view bytes) {
+    thread_local Cp932Converter converter;
+    if (!converter.ok()) return AsciiOnly(bytes);
+    iconv_t cd = converter.get();
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);  // a fresh start, whatever the last text left
+
+    std::string out;
+    out.reserve(bytes.size() * 3 / 2);
+    // glibc's iconv takes a non-const input pointer but does not write through it.
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char chunk[4096];
+    while (inLeft > 0) {
+        char* outPtr = chunk;
+        size_t outLeft = sizeof chunk;
+        size_t r = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        out.append(chunk, static_cast<size_t>(outPtr - chunk));
+        if (r != static_cast<size_t>(-1)) continue;
+        if (errno == E2BIG) continue;
+        if (errno == EILSEQ || errno == EINVAL) {
+            // Skip only the offending byte so that the text after it still decodes.
+            out += kReplacementChar;
+            ++in;
+            --inLeft;
+            continue;
+        }
+        // Any other error: mark the rest as undecodable rather than lose it silently.
+        out += kReplacementChar;
+        break;
+    }
+    return out;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -99,27 +148,34 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
     return bytes;
 }
 
-std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
-    std::optional<std::string> raw = ReadFileBytes(path);
-    if (!raw) return std::nullopt;
-    std::string text = DecodeLegacyText(*raw);
-    std::string_view rest(text);
-    if (rest.starts_with(kUtf8Bom)) rest.remove_prefix(kUtf8Bom.size());
-
-    std::vector<std::string> lines;
+std::vector<RawLine> SplitLines(std::string_view bytes) {
+    std::vector<RawLine> lines;
     size_t start = 0;
     size_t i = 0;
-    while (i < rest.size()) {
-        char c = rest[i];
+    while (i < bytes.size()) {
+        char c = bytes[i];
         if (c == '\r' || c == '\n') {
-            lines.emplace_back(rest.substr(start, i - start));
-            i += (c == '\r' && i + 1 < rest.size() && rest[i + 1] == '\n') ? 2 : 1;
+            size_t eolLen = (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ? 2 : 1;
+            lines.push_back({bytes.substr(start, i - start), bytes.substr(i, eolLen)});
+            i += eolLen;
             start = i;
         } else {
             ++i;
         }
     }
-    if (start < rest.size()) lines.emplace_back(rest.substr(start));
+    if (start < bytes.size()) lines.push_back({bytes.substr(start), {}});
+    return lines;
+}
+
+std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
+    std::optional<std::string> raw = ReadFileBytes(path);
+    if (!raw) return std::nullopt;
+    std::string_view rest(*raw);
+    const bool marked = rest.starts_with(kUtf8Bom);
+    if (marked) rest.remove_prefix(kUtf8Bom.size());
+
+    std::vector<std::string> lines;
+    for (const RawLine& line : SplitLines(rest)) lines.push_back(DecodeLegacyLine(line.bytes, marked));
     return lines;
 }
 
@@ -224,44 +280,26 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::string DecodeLegacyLine(std::string_view line, bool utf8Marked) {
+    if (IsValidUtf8(line)) return std::string(line);
+    if (utf8Marked) return QString::fromUtf8(line.data(), qsizetype(line.size())).toUtf8().toStdString();
+    return DecodeCp932(line);
+}
+
 std::string DecodeLegacyText(std::string_view bytes) {
     if (IsValidUtf8(bytes)) return std::string(bytes);
-    // A byte-order mark says UTF-8 whatever else is in the file: a broken byte becomes U+FFFD rather
-    // than the whole file, mark and all, being read as Shift_JIS (and every name in it missed).
-    if (bytes.starts_with(kUtf8Bom)) {
-        const std::string_view rest = bytes.substr(kUtf8Bom.size());
-        const QByteArray fixed = QString::fromUtf8(rest.data(), qsizetype(rest.size())).toUtf8();
-        return std::string(kUtf8Bom) + fixed.toStdString();
-    }
-
-    iconv_t cd = ::iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return AsciiOnly(bytes);
-
+    // A byte-order mark says UTF-8 for the whole text: a broken byte becomes U+FFFD rather than its
+    // line being read as Shift_JIS.
     std::string out;
-    out.reserve(bytes.size() * 3 / 2);
-    // glibc's iconv takes a non-const input pointer but does not write through it.
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char chunk[4096];
-    while (inLeft > 0) {
-        char* outPtr = chunk;
-        size_t outLeft = sizeof chunk;
-        size_t r = ::iconv(cd, &in, &inLeft, &outPtr, &outLeft);
-        out.append(chunk, static_cast<size_t>(outPtr - chunk));
-        if (r != static_cast<size_t>(-1)) continue;
-        if (errno == E2BIG) continue;
-        if (errno == EILSEQ || errno == EINVAL) {
-            // Skip only the offending byte so that the text after it still decodes.
-            out += kReplacementChar;
-            ++in;
-            --inLeft;
-            continue;
-        }
-        // Any other error: mark the rest as undecodable rather than lose it silently.
-        out += kReplacementChar;
-        break;
+    const bool marked = bytes.starts_with(kUtf8Bom);
+    if (marked) {
+        out = kUtf8Bom;
+        bytes.remove_prefix(kUtf8Bom.size());
     }
-    ::iconv_close(cd);
+    for (const RawLine& line : SplitLines(bytes)) {
+        out += DecodeLegacyLine(line.bytes, marked);
+        out += line.eol;
+    }
     return out;
 }
 

@@ -17,10 +17,21 @@ bool FileExists(const std::string& path);
 // The raw bytes of a whole file; nullopt when it is missing or cannot be read (a folder, no rights).
 std::optional<std::string> ReadFileBytes(const std::string& path);
 
-// A whole text file as lines without their line ends, decoded with DecodeLegacyText.
-// CR LF, LF and a lone CR each end a line; a last line without a line end still counts, and a
-// final line end does not add an empty line. A leading UTF-8 byte order mark is dropped.
-// nullopt when the file is missing or unreadable.
+// One line of a text as it is stored: its bytes and its own line end (CR LF, LF or a lone CR; empty
+// for a last line without one). Views into the text that was split.
+struct RawLine {
+    std::string_view bytes;
+    std::string_view eol;
+};
+
+// Splits bytes into lines at CR LF, LF and lone CR. A last line without a line end still counts, and
+// a final line end does not add an empty line. Nothing is decoded or dropped: joining every line's
+// bytes and line end gives the input back. (A line end never sits inside a Shift_JIS character, so
+// splitting before decoding is safe.)
+std::vector<RawLine> SplitLines(std::string_view bytes);
+
+// A whole text file as lines without their line ends, each decoded by itself (DecodeLegacyLine).
+// A leading UTF-8 byte order mark is dropped. nullopt when the file is missing or unreadable.
 std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 
 // Replaces the file atomically: the bytes go to a new file in the same folder, which is flushed
@@ -31,9 +42,15 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 // Normal: a new file gets 0666 & ~umask, an existing file keeps its mode.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access);
 
-// Settings written by the old Windows program are Shift_JIS (code page 932). Valid UTF-8 is
-// returned unchanged; so is text that starts with a UTF-8 byte-order mark, with its invalid bytes as
-// U+FFFD; anything else is decoded as CP932, and bytes that cannot be decoded become U+FFFD.
+// Settings written by the old Windows program are Shift_JIS (code page 932), the program's own are
+// UTF-8, and a file edited by hand may hold both. So the encoding is decided line by line: a line
+// that is valid UTF-8 is returned unchanged; any other line is decoded as CP932, bytes that cannot be
+// decoded becoming U+FFFD. In a file marked UTF-8 by a byte-order mark (utf8Marked) such a line is
+// taken as broken UTF-8 instead, its invalid bytes becoming U+FFFD. line holds no line end.
+std::string DecodeLegacyLine(std::string_view line, bool utf8Marked = false);
+
+// DecodeLegacyLine applied to each line of bytes, the line ends kept as they are; utf8Marked when the
+// text starts with a UTF-8 byte-order mark (which is kept too). Valid UTF-8 comes back unchanged.
 std::string DecodeLegacyText(std::string_view bytes);
 
 // True when bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF).

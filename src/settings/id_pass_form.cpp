@@ -21,7 +21,7 @@ IdPassForm::IdPassForm()
       Label2_1(client(), QStringLiteral("IDパスワードを保存する"), Place{780, 1020, 1875, 255}),
       OKCommand(client(), QStringLiteral("OK"), Place{900, 1380, 852, 312}),
       CancelCommand(client(), QStringLiteral("Cancel"), Place{1860, 1380, 852, 312}) {
-    PassText.SetPasswordChar(true);
+    PassText.SetPasswordChar(u'*');
     OKCommand.SetDefault(true);
     CancelCommand.SetCancel(true);
     OKCommand.Click = [this] { OKCommand_Click(); };

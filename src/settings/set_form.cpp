@@ -88,9 +88,14 @@ void SetForm::Form_Load() {
     ReadSwitch(Check2, "NUMBER4");
     ReadSwitch(Check3, "NUMBER3");
     ReadSwitch(Check4, "NUMBER5");
+    loaded_ = Current();
 }
 
 void SetForm::Form_Unload(int&) { SaveOptions(); }
+
+SetForm::Options SetForm::Current() const {
+    return {Check1.Value(), Check2.Value(), Check3.Value(), Check4.Value(), Text2.Text()};
+}
 
 void SetForm::SaveOptions() {
     WriteSwitch(Check1, "NUMBER");
@@ -98,6 +103,15 @@ void SetForm::SaveOptions() {
     WriteSwitch(Check2, "NUMBER4");
     WriteSwitch(Check3, "NUMBER3");
     WriteSwitch(Check4, "NUMBER5");
+}
+
+void SetForm::SaveChangedOptions() {
+    const Options now = Current();
+    if (now.check1 != loaded_.check1) WriteSwitch(Check1, "NUMBER");
+    if (now.text2 != loaded_.text2) settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
+    if (now.check2 != loaded_.check2) WriteSwitch(Check2, "NUMBER4");
+    if (now.check3 != loaded_.check3) WriteSwitch(Check3, "NUMBER3");
+    if (now.check4 != loaded_.check4) WriteSwitch(Check4, "NUMBER5");
 }
 
 void SetForm::Text2_Change() {

@@ -16,6 +16,9 @@ public:
 
     // Writes the five options to ini.ini, as closing the dialog does.
     void SaveOptions();
+    // Writes only the options that differ from what the last load read: the changes made in this
+    // dialog that would otherwise be lost, and no rewrite of values nobody touched.
+    void SaveChangedOptions();
 
     core::CommandButton Command1, Command2;
     core::CheckBox Check1;
@@ -25,4 +28,12 @@ public:
     core::CheckBox Check2, Check3;
     core::Label Label6;
     core::CheckBox Check4;
+
+private:
+    struct Options {
+        int check1 = 0, check2 = 0, check3 = 0, check4 = 0;
+        QString text2;
+    };
+    Options Current() const;
+    Options loaded_;
 };

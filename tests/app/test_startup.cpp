@@ -116,6 +116,25 @@ TEST_F(StartUp, ShutDownSavesOptionsLeftUnsavedInAnOpenSettingsDialog) {
     EXPECT_TRUE(ini.contains(QStringLiteral("NAME=未設定\r\n").toUtf8()));
 }
 
+TEST_F(StartUp, ShutDownWritesTheNameAndOnlyTheOptionsChangedInThisRun) {
+    WriteCompleteSettings();
+    // Edited by hand: a comment saved in Latin-1, a switch of 2 (shown clear) and an interval of 2.5
+    // (shown as 2), beside a path with Japanese in it.
+    const QByteArray top = "[EXEINI]\r\nNUMBER=2\r\nNUMBER2=2.5\r\n; caf\xE9\r\n";
+    const QString path = QStringLiteral("/home/ユーザー/メーラー/run.sh");
+    WriteIni(top + "NAME=" + path.toUtf8() + "\r\n");
+    EXPECT_EQ(forms::MainForm().Text7.Text(), path);
+    EXPECT_TRUE(CloseMainWindow());
+    EXPECT_EQ(Ini(), top + "NAME=" + path.toUtf8() + "\r\n");  // nothing touched: not a byte changed
+    forms::DestroyAll();
+    Settle();
+
+    forms::MainForm().Text7.SetText("/usr/bin/mutt");
+    forms::SetForm().Check4.SetValue(1);
+    EXPECT_TRUE(CloseMainWindow());
+    EXPECT_EQ(Ini(), top + "NAME=/usr/bin/mutt\r\nNUMBER5=1\r\n");
+}
+
 TEST_F(StartUp, ShutDownWithoutTheDataFolderCreatesNothing) {
     WriteCompleteSettings();
     QDir(folder.file("★MailData")).removeRecursively();

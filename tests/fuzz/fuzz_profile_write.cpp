@@ -1,6 +1,6 @@
 // Writing one key into any settings file: the key reads back as written, every other key of the file
-// reads as before, the file stays UTF-8 (so it is never taken for Shift_JIS afterwards), writing the
-// same again changes nothing, and a refused write leaves the file alone.
+// reads as before, only the key's line is written (in UTF-8) and every other line keeps its bytes,
+// writing the same again changes nothing, and a refused write leaves the file alone.
 //
 // Input: section, key and value of the write, then the file's bytes.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -51,6 +51,55 @@ std::string ReadsBackAs(const std::string& value) {
     return std::string(v);
 }
 
+struct Line {
+    std::string_view bytes, eol;
+};
+
+// Lines end at CR LF, LF or a lone CR; a last line may have no line end.
+std::vector<Line> Lines(std::string_view text) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
+        const size_t eol = end == text.size() ? 0 : (text.substr(end, 2) == "\r\n" ? 2 : 1);
+        lines.push_back({text.substr(pos, end - pos), text.substr(end, eol)});
+        pos = end + eol;
+    }
+    return lines;
+}
+
+// What a write may do to a file: replace one line, or add one or two (the key, after its section
+// header when the section is new) in one place, the lines written being UTF-8. Every other line
+// keeps its bytes and its line end, but for an unfinished last line, which may gain a CR LF.
+// Empty when after is such a change of before, else what is wrong.
+std::string OneLineChanged(std::string_view before, std::string_view after) {
+    const std::string_view bom = "\xEF\xBB\xBF";
+    if (before.starts_with(bom) != after.starts_with(bom)) return "the byte-order mark came or went";
+    if (before.starts_with(bom)) {
+        before.remove_prefix(bom.size());
+        after.remove_prefix(bom.size());
+    }
+    const std::vector<Line> b = Lines(before), a = Lines(after);
+    auto kept = [&](const Line& old, const Line& now, bool last) {
+        return old.bytes == now.bytes && (old.eol == now.eol || (last && old.eol.empty() && now.eol == "\r\n"));
+    };
+    size_t same = 0;  // lines kept at the start
+    while (same < b.size() && same < a.size() && kept(b[same], a[same], same + 1 == b.size())) ++same;
+    size_t tail = 0;  // and at the end
+    while (same + tail < b.size() && same + tail < a.size() &&
+           kept(b[b.size() - 1 - tail], a[a.size() - 1 - tail], tail == 0))
+        ++tail;
+    const size_t gone = b.size() - same - tail, added = a.size() - same - tail;
+    if (!((gone == 1 && added == 1) || (gone == 0 && added <= 2)))
+        return std::to_string(gone) + " lines replaced by " + std::to_string(added);
+    for (size_t i = same; i < same + added; ++i) {
+        if (!fuzz::WellFormedUtf8(a[i].bytes)) return "a line written is not UTF-8: " + fuzz::Quoted(a[i].bytes);
+        const std::string_view wanted = gone == 1 ? b[same].eol : std::string_view("\r\n");
+        if (a[i].eol != wanted) return "a line written ends in " + fuzz::Quoted(a[i].eol);
+    }
+    return {};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -86,7 +135,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     FUZZ_CHECK(written == 1, "write failed: " + what);
-    if (after != content) FUZZ_CHECK(fuzz::WellFormedUtf8(after), "file no longer UTF-8 after " + what);
+    const std::string change = OneLineChanged(content, after);
+    FUZZ_CHECK(change.empty(), change + " by " + what + "; file now " + fuzz::Quoted(after, 400));
 
     const std::string back = Read(std::string(s), std::string(k), file);
     FUZZ_CHECK(back == ReadsBackAs(DecodeLegacyText(value)),

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <random>
 #include <sys/stat.h>
 #include <vector>
 
@@ -139,16 +140,41 @@ TEST(Profile, SameValueLeavesTheFileAloneButStillMakesItPrivate) {
     EXPECT_EQ(Bytes(t, "a.ini"), "[POP]\nPASS =  x \n");
 }
 
-TEST(Profile, ShiftJisFileIsReadAndRewrittenAsUtf8) {
+TEST(Profile, EachLineKeepsItsEncodingAndEveryLineNotWrittenItsBytes) {
     testsupport::TempFolder t;
-    const std::string utf8 = "; 時計の設定\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\nNUMBER=3\r\n";
-    const std::string sjis = ToCp932(utf8);
-    ASSERT_NE(sjis.find("\x96\xA2\x90\xDD\x92\xE8"), std::string::npos);
-    t.write("a.ini", QByteArray::fromStdString(sjis));
     const std::string f = t.fileUtf8("a.ini");
+
+    // A file of the Windows program, all Shift_JIS: it reads as Japanese, and a write turns only the
+    // lines written into UTF-8.
+    const std::string sjisTop = ToCp932("; 時計の設定\r\n[EXEINI]\r\n");
+    t.write("a.ini", QByteArray::fromStdString(sjisTop + ToCp932("NAME=" + kUnset + "\r\n") + "NUMBER=3\r\n"));
     EXPECT_EQ(Get(f, "EXEINI", "NAME"), kUnset);
     EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NUMBER", "4", f), 0);
-    EXPECT_EQ(Bytes(t, "a.ini"), "; 時計の設定\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\nNUMBER=4\r\n");
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NAME", "時計", f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), sjisTop + "NAME=時計\r\nNUMBER=4\r\n");
+
+    // Written by the program in UTF-8, then edited by hand: a comment saved in Latin-1 and a value
+    // pasted in Shift_JIS. Each line reads in its own encoding; a write changes its own line only.
+    const std::string path = "/home/ユーザー/メーラー/run.sh";
+    const std::string mixed = "[EXEINI]\r\nNAME=" + path + "\r\n; caf\xE9\r\nNOTE=" + ToCp932("時計") + "\r\nNUMBER=2\n";
+    t.write("a.ini", QByteArray::fromStdString(mixed));
+    EXPECT_EQ(Get(f, "EXEINI", "NAME"), path);
+    EXPECT_EQ(Get(f, "EXEINI", "NOTE"), "時計");
+    EXPECT_EQ(GetPrivateProfileIntA("EXEINI", "NUMBER", 0, f), 2);
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NAME", path, f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), mixed);  // the same value: untouched
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NUMBER", "1", f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), mixed.substr(0, mixed.size() - 9) + "NUMBER=1\n");
+
+    // Random bytes: every one of them stays, the section and key are added after them.
+    std::mt19937 random(12);
+    std::string noise(1 << 18, '\0');
+    for (char& c : noise) c = static_cast<char>(random() & 0xFF);
+    noise += "x";  // an unfinished last line, which gets its line end
+    t.write("a.ini", QByteArray::fromStdString(noise));
+    EXPECT_NE(WritePrivateProfileStringA("EXEINI", "NAME", kUnset, f), 0);
+    EXPECT_EQ(Bytes(t, "a.ini"), noise + "\r\n[EXEINI]\r\nNAME=" + kUnset + "\r\n");
+    EXPECT_EQ(Get(f, "EXEINI", "NAME"), kUnset);
 }
 
 TEST(Profile, LegacyBytesFromTheCallerAndStrayBytesInTheFile) {

@@ -29,7 +29,8 @@ TEST(TextFile, ReadTextLinesSplitsOnEveryLineEnd) {
     const std::vector<std::pair<QByteArray, Lines>> cases = {
         {"a\r\nb\nc\rd", {"a", "b", "c", "d"}}, {"a\r\n", {"a"}},          {"a\n\n", {"a", ""}},
         {"\r\r\n", {"", ""}},                   {"", {}},                   {"\xEF\xBB\xBFx\n", {"x"}},
-        {"\x96\xA2\x90\xDD\x92\xE8\r\n", {"未設定"}}};
+        {"\x96\xA2\x90\xDD\x92\xE8\r\n", {"未設定"}},
+        {"未設定\n\x96\xA2\x90\xDD\x92\xE8", {"未設定", "未設定"}}};  // each line in its own encoding
     for (const auto& [bytes, expected] : cases) {
         t.write("f.txt", bytes);
         EXPECT_EQ(ReadTextLines(t.fileUtf8("f.txt")), std::optional<Lines>(expected)) << bytes.toHex().data();
@@ -47,6 +48,8 @@ TEST(TextFile, DecodeLegacyTextKeepsUtf8AndDecodesTheRest) {
     EXPECT_EQ(DecodeLegacyText("A\x80" "B\x96"), "A\uFFFDB\uFFFD");  // undecodable, and cut at the end
     EXPECT_EQ(DecodeLegacyText("\x82\x20z"), "\uFFFD z");          // a bad pair loses only its first byte
     EXPECT_EQ(DecodeLegacyText("\xC0\xAF"), "ﾀｯ");                 // overlong UTF-8 is not UTF-8
+    EXPECT_EQ(DecodeLegacyText("未設定\r\n\x96\xA2\x90\xDD\x92\xE8\r; caf\xE9"),  // each line by itself
+              "未設定\r\n未設定\r; caf\uFFFD");
     EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));                 // past U+10FFFF
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QStyle>
+#include <QStyleFactory>
 #include <sys/stat.h>
 
 #include "app/forms.h"
@@ -64,6 +67,14 @@ TEST_F(AccountDialog, FirstStartShowsItEmptyAndOkWithSaveWritesThreeKeysOwnerOnl
     EXPECT_EQ(Dialog().PassText.Text(), QStringLiteral("pässwörd 猫"));
     EXPECT_EQ(Dialog().Check1.Value(), 0);
     EXPECT_EQ(Dialog().PassText.widget()->echoMode(), QLineEdit::Password);
+    // Each character shows as "*", in every style (their own mask is mostly a dot).
+    const QString style = QApplication::style()->name();
+    for (const QString& other : QStyleFactory::keys()) {
+        QApplication::setStyle(other);
+        EXPECT_EQ(Dialog().PassText.widget()->displayText().toStdString(), std::string(10, '*'))
+            << other.toStdString();
+    }
+    QApplication::setStyle(style);
 }
 
 TEST_F(AccountDialog, OkWithoutSaveKeepsTheEarlierAccountInTheFile) {
