@@ -7,6 +7,7 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <numbers>
 
 namespace vellumine::pictures {
 namespace {
@@ -883,7 +884,7 @@ QImage drawIcon(int size) {
     if (detailed) {
         // Twelve ticks, the quarters longer; at 48 px the others would be grey dust.
         for (int hour = 0; hour < 12; hour += size >= 64 ? 1 : 3) {
-            const double a = hour * M_PI / 6;
+            const double a = hour * std::numbers::pi / 6;
             const QPointF dir(std::sin(a), -std::cos(a));
             const bool quarter = hour % 3 == 0;
             p.setPen(QPen(kOutline, quarter ? 0.5 : 0.35, Qt::SolidLine, Qt::RoundCap));
