@@ -37,12 +37,21 @@ in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-
 in_root dpkg --purge vellumine >/dev/null 2>&1 || true
 cp "$deb" "$root/tmp/vellumine.deb"
 in_root apt-get update -qq
+# What any desktop has: the hicolor icon theme, whose trigger rebuilds the icon cache when a package
+# puts icons into it.
+in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  hicolor-icon-theme gtk-update-icon-cache >/dev/null
 start=$(date +%s)
 in_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends /tmp/vellumine.deb \
   >"$root/tmp/install.log" 2>&1 || { tail -30 "$root/tmp/install.log"; exit 1; }
 echo "check-clean-install: installed with its dependencies in $(($(date +%s) - start)) s" \
   "($(in_root dpkg-query -W -f='${binary:Package}\n' | wc -l) packages in the system)"
-in_root dpkg -L vellumine | grep -E 'bin/vellumine$|applications/|icons/|lib/vellumine/[^/]*$'
+in_root dpkg -L vellumine | grep -E 'bin/vellumine$|applications/|metainfo/|man1/|icons/.*png$|lib/vellumine/[^/]*$'
+if grep -qa vellumine "$root/usr/share/icons/hicolor/icon-theme.cache"; then
+  echo "check-clean-install: the hicolor icon cache lists the icon (the theme's trigger ran)"
+else
+  echo "check-clean-install: the hicolor icon cache does not list the icon"; exit 1
+fi
 in_root id tester >/dev/null 2>&1 || in_root useradd -m tester
 in_root rm -rf /home/tester/.local
 

@@ -17,7 +17,8 @@ if [[ $kind == test ]]; then
              dovecot-pop3d openssl curl dbus-daemon
              trayer faketime libxcb1-dev  # the end-to-end tests: a tray host, a moved clock, xcb
              clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
-             dpkg-dev file desktop-file-utils)  # the package test: CPack's DEB generator, the desktop entry
+             # the package test: CPack's DEB generator, the desktop entry, Debian's policy checks, AppStream
+             dpkg-dev file desktop-file-utils lintian appstream)
 fi
 
 missing=()

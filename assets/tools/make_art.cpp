@@ -1,8 +1,10 @@
 // Build-time tool: draws every picture of the program and writes them where the build wants them.
-//   vellumine_make_art GIF_DIR RESOURCE_DIR PREVIEW_DIR
+//   vellumine_make_art GIF_DIR RESOURCE_DIR PREVIEW_DIR ICON_DIR ICON_SIZE...
 // GIF_DIR gets the pictures the program loads at run time (Watch, Bird1-3, cat1-4, Green, Red);
-// RESOURCE_DIR gets the PNGs compiled into the program (mainform/, ghostcat/); PREVIEW_DIR gets a
-// PNG of each GIF and one contact sheet of everything, for people to look at.
+// RESOURCE_DIR gets the PNGs compiled into the program (mainform/, ghostcat/); ICON_DIR gets the
+// desktop entry's icon in every size asked for, laid out as in the hicolor theme
+// (NxN/apps/vellumine.png); PREVIEW_DIR gets a PNG of each GIF, one contact sheet of everything and
+// one of the icon's sizes, for people to look at.
 #include "artkit/gif_writer.h"
 #include "artkit/quantize.h"
 #include "pictures/clock_house.h"
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -65,11 +68,18 @@ int main(int argc, char** argv) {
     // Only images are painted, no text, so no GUI application (and no display) is needed.
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 4) {
-        std::fprintf(stderr, "usage: %s GIF_DIR RESOURCE_DIR PREVIEW_DIR\n", argv[0]);
+    if (args.size() < 6) {
+        std::fprintf(stderr, "usage: %s GIF_DIR RESOURCE_DIR PREVIEW_DIR ICON_DIR ICON_SIZE...\n", argv[0]);
         return 2;
     }
-    const QDir gifDir(args[1]), resourceDir(args[2]), previewDir(args[3]);
+    std::vector<int> iconSizes;
+    for (qsizetype i = 5; i < args.size(); ++i) {
+        bool number = false;
+        const int size = args[i].toInt(&number);
+        if (!number || size < 16 || size > 1024) fail("not an icon size: " + args[i]);
+        iconSizes.push_back(size);
+    }
+    const QDir gifDir(args[1]), resourceDir(args[2]), previewDir(args[3]), iconDir(args[4]);
     for (const QString& sub : {resourceDir.filePath("mainform"), resourceDir.filePath("ghostcat"), gifDir.path(),
                                previewDir.path()})
         if (!QDir().mkpath(sub)) fail("cannot create " + sub);
@@ -136,5 +146,26 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i) sheet.add(QStringLiteral("ghost%1").arg(i), ghost[i]);
 
     savePng(sheet.render(), previewDir.filePath("contact-sheet.png"));
+
+    // The desktop entry's icon, each size drawn afresh, and all of them side by side on a light and
+    // a dark panel, as menus and docks show them.
+    int sheetWidth = 8, largest = 0;
+    for (int size : iconSizes) sheetWidth += size + 8, largest = std::max(largest, size);
+    QImage iconSheet(sheetWidth, 2 * largest + 16, QImage::Format_RGB32);
+    iconSheet.fill(QColor(240, 240, 240));
+    QPainter p(&iconSheet);
+    p.fillRect(0, largest + 8, sheetWidth, largest + 8, QColor(48, 48, 48));
+    int x = 8;
+    for (int size : iconSizes) {
+        const QString folder = iconDir.filePath(QStringLiteral("%1x%1/apps").arg(size));
+        if (!QDir().mkpath(folder)) fail("cannot create " + folder);
+        const QImage image = pictures::drawIcon(size);
+        savePng(image, folder + "/vellumine.png");
+        p.drawImage(x, 4, image);
+        p.drawImage(x, largest + 12, image);
+        x += size + 8;
+    }
+    p.end();
+    savePng(iconSheet, previewDir.filePath("icons.png"));
     return 0;
 }

@@ -1,6 +1,7 @@
-// The Debian package as a person gets it: built by CPack from this build, unpacked into a scratch
-// root, its dependencies resolved by apt against the system's package lists, its desktop entry
-// validated, and the clock started through the installed launcher with a fresh home folder.
+// The Debian package as a person gets it: built by CPack from this build, checked as Debian and the
+// software centres check it (lintian, AppStream, the desktop entry), unpacked into a scratch root,
+// its dependencies resolved by apt against the system's package lists, and the clock started through
+// the installed launcher with a fresh home folder.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -21,20 +22,31 @@ namespace {
 struct ToolRun {
     int code = -1;
     QString output;
+    QString errors;  // only when asked for apart
 };
 
-ToolRun RunTool(const QString& program, const QStringList& args, int ms = 120000) {
+// Standard output and error together in output, or apart.
+ToolRun RunTool(const QString& program, const QStringList& args, bool apart = false,
+                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
     QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setProcessChannelMode(apart ? QProcess::SeparateChannels : QProcess::MergedChannels);
+    p.setProcessEnvironment(env);
     p.start(program, args);
-    if (!p.waitForStarted(10000)) return {-1, program + ": " + p.errorString()};
-    if (!p.waitForFinished(ms)) {
+    if (!p.waitForStarted(10000)) return {-1, program + ": " + p.errorString(), {}};
+    if (!p.waitForFinished(120000)) {
         p.kill();
         p.waitForFinished(5000);
-        return {-1, program + " did not finish"};
+        return {-1, program + " did not finish", {}};
     }
-    ToolRun run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll())};
-    return run;
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+// Whether a checker's report holds an error or a warning (a line "E: ..." or "W: ...").
+bool Complains(const QString& report) {
+    for (const QString& line : report.split('\n'))
+        if (line.trimmed().startsWith("E: ") || line.trimmed().startsWith("W: ")) return true;
+    return false;
 }
 
 // Every file and link under a folder, with its size, relative to it: what the program must not change.
@@ -76,6 +88,10 @@ TEST_F(Package, TheDebianPackageInstallsAndStartsTheClockInAFolderOfTheUsersOwn)
     const ToolRun apt = RunTool("apt-get", {"install", "--simulate", "--no-install-recommends", deb});
     EXPECT_EQ(apt.code, 0) << apt.output.toStdString();
     EXPECT_FALSE(apt.output.contains("unmet")) << apt.output.toStdString();
+    // Debian's policy checks: no error and no warning (info and pedantic notes may stay).
+    const ToolRun lintian = RunTool("lintian", {"--fail-on", "error,warning", deb});
+    EXPECT_EQ(lintian.code, 0) << lintian.output.toStdString();
+    EXPECT_FALSE(Complains(lintian.output)) << lintian.output.toStdString();
 
     // Unpacked into a scratch root, as dpkg would place it under /.
     const ToolRun unpack = RunTool("dpkg-deb", {"-x", deb, root});
@@ -87,11 +103,52 @@ TEST_F(Package, TheDebianPackageInstallsAndStartsTheClockInAFolderOfTheUsersOwn)
     EXPECT_GT(QFileInfo(lib + "/Sound/Kouka.mid").size(), 0);
     EXPECT_TRUE(QFileInfo(lib + "/★MailData").isDir());
     EXPECT_TRUE(QDir(lib + "/★MailData").isEmpty());
-    EXPECT_FALSE(QImage(root + "/usr/share/icons/hicolor/32x32/apps/vellumine.png").isNull());
-    const QString entry = root + "/usr/share/applications/vellumine.desktop";
+    // The icon in every size menus, docks and software centres ask for, each as large as its folder says.
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QImage icon(root + QStringLiteral("/usr/share/icons/hicolor/%1x%1/apps/vellumine.png").arg(size));
+        EXPECT_EQ(icon.size(), QSize(size, size)) << size;
+        EXPECT_TRUE(icon.hasAlphaChannel()) << size;
+    }
+    // The desktop entry; the AppStream metainfo alone, and with what it points at (the desktop entry).
+    const QString entry = root + "/usr/share/applications/" VELLUMINE_APP_ID ".desktop";
     const ToolRun validate = RunTool("desktop-file-validate", {entry});
     EXPECT_EQ(validate.code, 0) << validate.output.toStdString();
     EXPECT_TRUE(validate.output.trimmed().isEmpty()) << validate.output.toStdString();
+    const QString metainfo = root + "/usr/share/metainfo/" VELLUMINE_APP_ID ".metainfo.xml";
+    for (const QStringList& args :
+         {QStringList{"validate", "--no-net", metainfo}, QStringList{"validate-tree", "--no-net", root}}) {
+        const ToolRun check = RunTool("appstreamcli", args);
+        EXPECT_EQ(check.code, 0) << check.output.toStdString();
+        EXPECT_FALSE(Complains(check.output)) << check.output.toStdString();
+    }
+
+    // The command line through the installed launcher, with no display: questions are answered on the
+    // terminal, anything else is refused with the usage, and neither makes a folder in the home folder.
+    // No arguments start the clock: the rest of this test.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    noDisplay.remove("DISPLAY");
+    noDisplay.remove("WAYLAND_DISPLAY");
+    noDisplay.insert("HOME", home);
+    const QString usage = "Usage: vellumine [options]\n";
+    const struct {
+        QStringList args;
+        int code;
+        QString out, err;  // what each begins with; empty: nothing at all
+    } commandLines[] = {
+        {{"--help"}, 0, usage, ""},
+        {{"--version"}, 0, "vellumine " VELLUMINE_VERSION "\n", ""},
+        {{"--frobnicate"}, 2, "", "vellumine: Unknown option 'frobnicate'.\n\n" + usage},
+        {{"clock"}, 2, "", "vellumine: Unexpected argument 'clock'.\n\n" + usage},
+    };
+    for (const auto& row : commandLines) {
+        const ToolRun run = RunTool(root + "/usr/bin/vellumine", row.args, true, noDisplay);
+        const std::string said = (row.args.join(' ') + " -> " + run.output + " | " + run.errors).toStdString();
+        EXPECT_EQ(run.code, row.code) << said;
+        EXPECT_TRUE(row.out.isEmpty() ? run.output.isEmpty() : run.output.startsWith(row.out)) << said;
+        EXPECT_TRUE(row.err.isEmpty() ? run.errors.isEmpty() : run.errors.startsWith(row.err)) << said;
+    }
+    EXPECT_TRUE(QDir(home).isEmpty())
+        << QDir(home).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(" ").toStdString();
     const QStringList installed = Listing(root);
 
     // Started as the desktop entry starts it (Exec=vellumine), by a user with an empty home folder:

@@ -7,6 +7,7 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <numbers>
 
 namespace vellumine::pictures {
 namespace {
@@ -780,10 +781,16 @@ QImage drawClock(ClockScene scene) {
 }
 
 QImage drawIcon(int size) {
+    // One drawing on a 32-unit grid for every size, the 32 px window icon being the reference. From
+    // 48 px up there is room for the big clock's planks, shingles, brass and ticks, and from 128 px the
+    // outlines grow less than the picture so that they do not turn heavy. At 16 px the gable door is a
+    // smudge: it makes way for hands thick enough to read.
+    const bool detailed = size >= 48, tiny = size < 24;
+    const double weight = size >= 128 ? 0.7 : 1.0;
     Canvas canvas(size, size, Qt::transparent);
     QPainter& p = canvas.painter();
     p.scale(size / 32.0, size / 32.0);
-    const QPen line = outlinePen(1.0);
+    const QPen line = outlinePen(1.0 * weight);
     // Wall.
     QPainterPath wall;
     wall.moveTo(6, 14);
@@ -793,8 +800,24 @@ QImage drawIcon(int size) {
     wall.lineTo(6, 28);
     wall.closeSubpath();
     p.setPen(line);
-    p.setBrush(kWood);
-    p.drawPath(wall);
+    if (detailed) {
+        QLinearGradient shade(0, 5, 0, 28);
+        shade.setColorAt(0, kWood.lighter(110));
+        shade.setColorAt(1, kWood.darker(108));
+        p.setBrush(shade);
+        p.drawPath(wall);
+        p.save();
+        p.setClipPath(wall);
+        p.setPen(QPen(kWoodSeam, 0.3));
+        for (double x : {9.5, 13.0, 19.0, 22.5}) p.drawLine(QPointF(x, 0), QPointF(x, 32));
+        p.restore();
+        p.setPen(line);
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(wall);
+    } else {
+        p.setBrush(kWood);
+        p.drawPath(wall);
+    }
     // Roof boards.
     for (int side : {-1, 1}) {
         QPainterPath board;
@@ -806,27 +829,106 @@ QImage drawIcon(int size) {
         p.setPen(line);
         p.setBrush(kRoof);
         p.drawPath(board);
+        if (!detailed) continue;
+        // Two rows of shingles with staggered joints and a lit top edge, as on the big clock.
+        p.save();
+        p.setClipPath(board);
+        const double r2 = std::sqrt(2.0);
+        const double across = 3.4 / r2;         // the board's thickness at right angles
+        const QPointF down(side / r2, 1 / r2);  // along the board, away from the apex
+        const QPointF in(-side / r2, 1 / r2);   // across the board, from its top edge inwards
+        const QPointF apex(16, 1.2);
+        p.setPen(QPen(kRoofDark, 0.3));
+        p.drawLine(apex + in * (across / 2), apex + in * (across / 2) + down * 22);
+        for (int i = 1; i < 11; ++i) {
+            const QPointF top = apex + down * (i * 2.0);
+            p.drawLine(top, top + in * (across / 2));
+            const QPointF mid = apex + down * (i * 2.0 + 1.0) + in * (across / 2);
+            p.drawLine(mid, mid + in * (across / 2));
+        }
+        p.setPen(QPen(kRoofLight, 0.35));
+        p.drawLine(apex + in * 0.55, apex + in * 0.55 + down * 22);
+        p.restore();
+        p.setPen(line);
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(board);
+    }
+    if (detailed) {
+        // The carved cap over the joint at the apex.
+        QPainterPath cap;
+        cap.moveTo(16, 0.5);
+        cap.lineTo(17.5, 2.3);
+        cap.lineTo(16, 5.2);
+        cap.lineTo(14.5, 2.3);
+        cap.closeSubpath();
+        p.setPen(outlinePen(0.6 * weight));
+        p.setBrush(kWoodLight);
+        p.drawPath(cap);
     }
     // Dial with hands at ten past ten, so that it reads as a clock even this small.
     const QPointF c(16, 18.5);
-    p.setPen(outlinePen(0.9));
-    p.setBrush(kBrass);
+    p.setPen(outlinePen(0.9 * weight));
+    if (detailed) {
+        QLinearGradient brass(c + QPointF(-5, -5), c + QPointF(5, 5));
+        brass.setColorAt(0, kBrassLight);
+        brass.setColorAt(0.55, kBrass);
+        brass.setColorAt(1, kBrassDark);
+        p.setBrush(brass);
+    } else {
+        p.setBrush(kBrass);
+    }
     p.drawEllipse(c, 6.6, 6.6);
     p.setBrush(QColor(250, 240, 214));
     p.setPen(Qt::NoPen);
     p.drawEllipse(c, 5.0, 5.0);
-    p.setPen(QPen(kOutline, 1.4, Qt::SolidLine, Qt::RoundCap));
+    if (detailed) {
+        // Twelve ticks, the quarters longer; at 48 px the others would be grey dust.
+        for (int hour = 0; hour < 12; hour += size >= 64 ? 1 : 3) {
+            const double a = hour * std::numbers::pi / 6;
+            const QPointF dir(std::sin(a), -std::cos(a));
+            const bool quarter = hour % 3 == 0;
+            p.setPen(QPen(kOutline, quarter ? 0.5 : 0.35, Qt::SolidLine, Qt::RoundCap));
+            p.drawLine(c + dir * (quarter ? 3.5 : 3.95), c + dir * 4.5);
+        }
+    }
+    p.setPen(QPen(kOutline, tiny ? 2.0 : 1.4, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(c, c + QPointF(-2.4, -1.4));
-    p.setPen(QPen(kOutline, 1.0, Qt::SolidLine, Qt::RoundCap));
+    p.setPen(QPen(kOutline, tiny ? 1.6 : 1.0, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(c, c + QPointF(1.2, -4.0));
+    if (detailed) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kBrass);
+        p.drawEllipse(c, 0.55, 0.55);
+    }
     // Door in the gable.
-    p.setPen(outlinePen(0.7));
-    p.setBrush(kWoodLight);
-    p.drawRoundedRect(QRectF(14.4, 7.6, 3.2, 3.8), 1.4, 1.4);
+    if (!tiny) {
+        const QRectF door(14.4, 7.6, 3.2, 3.8);
+        p.setPen(outlinePen(0.7 * weight));
+        if (detailed) {
+            QLinearGradient shade(door.left(), 0, door.right(), 0);
+            shade.setColorAt(0, kWoodLight);
+            shade.setColorAt(1, kWoodLight.darker(118));
+            p.setBrush(shade);
+        } else {
+            p.setBrush(kWoodLight);
+        }
+        p.drawRoundedRect(door, 1.4, 1.4);
+        if (detailed) {
+            p.setPen(QPen(kWoodSeam, 0.25));
+            p.drawLine(QPointF(16, door.top() + 0.4), QPointF(16, door.bottom() - 0.3));
+            p.setPen(Qt::NoPen);
+            p.setBrush(kBrass);
+            p.drawEllipse(QPointF(16.85, 9.9), 0.28, 0.28);
+        }
+    }
     // Shelf and a weight.
     p.setPen(line);
     p.setBrush(kWoodDark);
     p.drawRect(QRectF(4.5, 28, 23, 2.4));
+    if (detailed) {
+        p.setPen(QPen(kWoodLight, 0.3));
+        p.drawLine(QPointF(5.0, 28.55), QPointF(27.0, 28.55));
+    }
     return canvas.finish();
 }
 
