@@ -83,7 +83,9 @@ TEST_F(Shows, ChimeCyclesFollowTheTwelveHourDial) {
         EXPECT_EQ(log.Count("Bird3"), cycles) << hour;
         EXPECT_EQ(log.Count("Bird1"), cycles) << hour;
         EXPECT_NEAR(loop->Elapsed() - start, cycles * 1100, cycles * 5 + 2) << hour;
-        if (cycles > 0) EXPECT_EQ(log.shown.back(), "Watch") << hour;
+        if (cycles > 0) {
+            EXPECT_EQ(log.shown.back(), "Watch") << hour;
+        }
         forms::DestroyAll();
         Settle();
     }

@@ -16,6 +16,7 @@
 
 #include "platform/nmail.h"
 #include "support/dovecot_check.h"
+#include "support/hand_server.h"
 
 using namespace platform;
 using namespace testsupport;
@@ -52,26 +53,13 @@ std::string stuffed(const std::string& text) {
     return wire + ".\r\n";
 }
 
-// A TCP socket bound to a free loopback port.
-int loopbackSocket(int& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
 // One connection on a loopback port, served in a thread: the rule first, then a plain mailbox of
 // testMessage(1..count). Every line the client sent is kept.
 class StandIn {
 public:
     explicit StandIn(Rule rule = {}, int count = 3, bool pipelining = false,
                      Answer greeting = {"+OK stand-in ready <77.1@stand.in>\r\n"})
-        : rule_(std::move(rule)), count_(count), pipelining_(pipelining), listen_(loopbackSocket(port_)) {
+        : rule_(std::move(rule)), count_(count), pipelining_(pipelining), listen_(LoopbackSocket(port_)) {
         listen(listen_, 4);
         thread_ = std::thread([this, greeting] {
             serve(greeting);
@@ -420,7 +408,7 @@ TEST_F(Pop3StandIn, SmallBuffersAreCutNeverOverrun) {
 
 TEST_F(Pop3StandIn, UnreachableServersAndBadHandlesFailPromptly) {
     int port = 0;
-    close(loopbackSocket(port));  // nobody listens there now
+    close(LoopbackSocket(port));  // nobody listens there now
     const std::string where = "127.0.0.1:" + std::to_string(port);
     const Check check = runProgramCheck(where, "alice", "secret");
     EXPECT_EQ(check.handle, -1);

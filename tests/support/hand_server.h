@@ -15,19 +15,22 @@
 
 namespace testsupport {
 
+// A TCP socket bound to a free loopback port (not yet listening).
+inline int LoopbackSocket(int& port, int flags = 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM | flags, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 class HandServer {
 public:
-    HandServer() {
-        listen_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &length);
-        port_ = ntohs(a.sin_port);
-        ::listen(listen_, 8);
-    }
+    HandServer() : listen_(LoopbackSocket(port_, SOCK_NONBLOCK | SOCK_CLOEXEC)) { ::listen(listen_, 8); }
     ~HandServer() {
         for (int fd : taken_) close(fd);
         close(listen_);
@@ -62,8 +65,8 @@ public:
     }
 
 private:
-    int listen_ = -1;
     int port_ = 0;
+    int listen_ = -1;
     std::vector<int> taken_;
     std::map<int, std::string> heard_;
 };
