@@ -450,10 +450,10 @@ bool Session::startTls() {
                     toStd(socket_->errorString()));
 }
 
-bool Session::readCapabilities() {
+bool Session::readCapabilities(bool sent) {
     offersStls_ = offersPipelining_ = false;
     std::string line;
-    if (!sendCommands({{"CAPA", true}})) return false;
+    if (!sent && !sendCommands({{"CAPA", true}})) return false;
     const Status status = replyStatus(line);
     if (status == Status::Broken) return false;
     if (status == Status::Err) return true;  // an RFC 1939 server without CAPA: it offers nothing
@@ -503,12 +503,15 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
     if (!apop && 5 + password.size() + 2 > kMaxCommand) return refuse("パスワードが長すぎます。");
 
     if (address_.implicitTls && !tls_ && !startTls()) return -1;
+    // CAPA goes out at once, without waiting for the greeting: its answer follows the greeting, and
+    // the round trip overlaps the greeting's way here. It is one command, not a pipeline.
+    if (!sendCommands({{"CAPA", true}})) return -1;
     std::string greeting;
     const Status hello = readStatus(greeting);
     if (hello == Status::Broken) return -1;
     greeted_ = true;
     if (hello == Status::Err) return abandon("サーバーが接続を受け付けませんでした。" + serverSays(greeting));
-    if (!readCapabilities()) return -1;
+    if (!readCapabilities(true)) return -1;
     if (!tls_ && offersStls_) {
         std::string line;
         if (!sendCommands({{"STLS"}})) return -1;

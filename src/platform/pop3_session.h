@@ -125,7 +125,7 @@ private:
     bool topUp(int32_t number);
     int64_t sizeHint(int64_t number) const;
     bool startTls();
-    bool readCapabilities();
+    bool readCapabilities(bool sent = false);  // sent: CAPA already went out
     bool readSizes(int32_t count);
     bool readMessage(HeaderInfo& out, Sink* body);
     void setHeader(HeaderInfo& out, const std::string& block) const;
