@@ -5,7 +5,9 @@ namespace platform {
 
 // Before the application object exists: run on X11 (through XWayland in a Wayland session), since
 // the program places, raises and shapes its own windows, which Wayland does not let a client do;
-// and keep the libraries' diagnostics off the terminal: the program prints nothing of its own accord.
+// send repaints through the X connection rather than shared memory (cheaper for small windows
+// repainted often); and keep the libraries' diagnostics off the terminal: the program prints nothing
+// of its own accord.
 void PrepareDesktopSession();
 
 // After it exists: a font that has the Japanese glyphs of the interface, at the size it was drawn for.
