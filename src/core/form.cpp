@@ -5,6 +5,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "core/twips.h"
 
@@ -14,7 +15,32 @@ class FormWindow : public QWidget {
 public:
     explicit FormWindow(Form* form) : form_(form) {}
 
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        // The window system maps and unmaps the window (minimising, switching desktops) without the
+        // widget being hidden; the window's exposure says whether any of it can be on the screen.
+        if (watched == windowHandle() && e->type() == QEvent::Expose) form_->CheckSeen();
+        return false;
+    }
+
 protected:
+    bool event(QEvent* e) override {
+        const bool result = QWidget::event(e);
+        switch (e->type()) {
+            case QEvent::Show:
+                if (windowHandle() && !watching_) {
+                    windowHandle()->installEventFilter(this);
+                    watching_ = true;
+                }
+                [[fallthrough]];
+            case QEvent::Hide:
+            case QEvent::WindowStateChange:
+                form_->CheckSeen();
+                break;
+            default:
+                break;
+        }
+        return result;
+    }
     void mousePressEvent(QMouseEvent* e) override {
         const int button = e->button() == Qt::LeftButton    ? 1
                            : e->button() == Qt::RightButton ? 2
@@ -32,6 +58,7 @@ protected:
 
 private:
     Form* form_;
+    bool watching_ = false;
 };
 
 Form::Form(const QString& caption, int clientWidth, int clientHeight, bool withMenuBar)
@@ -74,6 +101,14 @@ int Form::Height() const { return Tw(window_->frameGeometry().height()); }
 QString Form::Caption() const { return window_->windowTitle(); }
 
 void Form::CloseRequested() { Unload(); }
+
+void Form::CheckSeen() {
+    const QWindow* w = window_->windowHandle();
+    const bool seen = window_->isVisible() && !window_->isMinimized() && w && w->isExposed();
+    if (seen == seen_) return;
+    seen_ = seen;
+    Form_SeenChanged(seen);
+}
 
 void Form::Unload() {
     if (unloading_) return;
