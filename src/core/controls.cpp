@@ -22,6 +22,17 @@ void Place_(QWidget* w, Place p, Shown shown) {
     if (shown == Shown::Hidden) w->hide();
 }
 
+// Repaints a part of a widget. On a window that is on the screen the pixels are painted and sent to
+// the window system at once, from the tick that changed them, instead of through a posted request
+// that wakes the event loop a second time; otherwise the usual deferred update.
+void Repaint(QWidget* w, const QRect& r) {
+    if (r.isEmpty()) return;
+    if (w->isVisible() && w->window()->testAttribute(Qt::WA_Mapped))
+        w->repaint(r);
+    else
+        w->update(r);
+}
+
 }  // namespace
 
 // ---- TextBox
@@ -151,6 +162,7 @@ public:
 
     QImage picture;
     QString source;
+    std::optional<platform::FileStamp> sourceStamp;  // of the file source when it was read
     std::vector<PictureBox::Stroke> pending, shown;
     std::vector<const DrawnLabel*> labels;
     std::function<void()>* click = nullptr;
@@ -165,10 +177,18 @@ public:
 
     void Paint(QPainter& p, const QRect& clip) const {
         p.setClipRect(clip);
-        p.fillRect(clip, palette().window());
-        if (!picture.isNull()) p.drawImage(0, 0, picture);
-        for (const DrawnLabel* label : labels)
-            if (label->PixelRect().intersects(clip)) p.drawPixmap(label->PixelRect().topLeft(), label->Rendered());
+        // Only what the picture leaves uncovered needs the background.
+        const QRect covered = picture.hasAlphaChannel() ? QRect() : picture.rect();
+        if (!covered.contains(clip)) p.fillRect(clip, palette().window());
+        if (!picture.isNull()) p.drawImage(clip.topLeft(), picture, clip);
+        for (const DrawnLabel* label : labels) {
+            // Only the label's ink, where it meets the part being painted.
+            const QRect ink = label->InkRect() & clip;
+            if (ink.isEmpty()) continue;
+            const qreal dpr = label->Rendered().devicePixelRatio();
+            const QRectF from = QRectF(ink.translated(-label->PixelRect().topLeft()));
+            p.drawPixmap(QRectF(ink), label->Rendered(), QRectF(from.topLeft() * dpr, from.size() * dpr));
+        }
         p.setRenderHint(QPainter::Antialiasing, false);
         for (const auto& s : shown) {
             p.setPen(QPen(QColor::fromRgb(s.colour), 1));
@@ -202,13 +222,19 @@ const QImage& PictureBox::Picture() const { return view_->picture; }
 void PictureBox::SetPicture(const QImage& picture) {
     view_->picture = picture;
     view_->source.clear();
+    view_->sourceStamp.reset();
     view_->update();
 }
 
 bool PictureBox::LoadPicture(const QString& path) {
-    QImage img = platform::LoadPicture(path.toStdString());
+    const std::string file = path.toStdString();
+    // The lamp loads its picture again every second: the file it shows, unchanged since, is not
+    // decoded again, and an unchanged picture is not repainted.
+    const std::optional<platform::FileStamp> stamp = platform::StampOf(file);
+    if (stamp && path == view_->source && stamp == view_->sourceStamp) return true;
+    QImage img = platform::LoadPicture(file);
     if (img.isNull()) return false;
-    // The lamp reloads its picture every second: repaint only when something changed.
+    view_->sourceStamp = stamp;
     if (path == view_->source && img == view_->picture) return true;
     view_->picture = std::move(img);
     view_->source = path;
@@ -229,7 +255,7 @@ void PictureBox::Refresh() {
     // One pixel of margin covers the pen's end points.
     const QRect dirty = (PictureView::Bounds(view_->shown) | PictureView::Bounds(view_->pending)).adjusted(-1, -1, 1, 1);
     view_->shown = view_->pending;
-    view_->update(dirty);
+    Repaint(view_, dirty);
 }
 
 QWidget* PictureBox::widget() const { return view_; }
@@ -245,6 +271,27 @@ const std::vector<PictureBox::Stroke>& PictureBox::Strokes() const { return view
 
 // ---- DrawnLabel
 
+namespace {
+// The smallest rectangle that holds every pixel not fully transparent, in device-independent pixels.
+QRect InkOf(const QImage& img) {
+    const QImage a = img.convertToFormat(QImage::Format_ARGB32);
+    int left = a.width(), right = -1, top = a.height(), bottom = -1;
+    for (int y = 0; y < a.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            if (qAlpha(row[x]) == 0) continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0) return {};
+    const qreal dpr = img.devicePixelRatio();
+    return QRectF(QPointF(left, top) / dpr, QPointF(right + 1, bottom + 1) / dpr).toAlignedRect();
+}
+}  // namespace
+
 DrawnLabel::DrawnLabel(PictureBox& host, const QString& caption, Place place, QColor colour)
     : host_(host), caption_(caption), left_(place.left), top_(place.top), width_(place.width),
       height_(place.height), colour_(colour) {
@@ -259,6 +306,8 @@ DrawnLabel::~DrawnLabel() {
 
 QRect DrawnLabel::PixelRect() const { return QRect(Px(left_), Px(top_), Px(width_), Px(height_)); }
 
+QRect DrawnLabel::InkRect() const { return ink_.translated(PixelRect().topLeft()); }
+
 void DrawnLabel::Render() {
     const qreal dpr = host_.view_->devicePixelRatioF();
     rendered_ = QPixmap(PixelRect().size() * dpr);
@@ -269,7 +318,10 @@ void DrawnLabel::Render() {
     p.setPen(colour_);
     p.drawText(QRect(QPoint(0, 0), PixelRect().size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, caption_);
     p.end();
-    host_.view_->update(PixelRect());
+    // Most of the label's box is empty: moving it changes only the pixels its text covers.
+    const QRect before = InkRect();
+    ink_ = InkOf(rendered_.toImage());
+    Repaint(host_.view_, before | InkRect());
 }
 
 void DrawnLabel::SetCaption(const QString& caption) {
@@ -279,9 +331,9 @@ void DrawnLabel::SetCaption(const QString& caption) {
 }
 
 void DrawnLabel::SetLeft(int twips) {
-    const QRect before = PixelRect();
+    const QRect before = InkRect();
     left_ = twips;
-    if (PixelRect() != before) host_.view_->update(before | PixelRect());
+    if (InkRect() != before) Repaint(host_.view_, (before | InkRect()) & host_.view_->rect());
 }
 
 // ---- MenuItem

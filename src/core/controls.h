@@ -131,6 +131,8 @@ public:
     // Where it is drawn, in the host's pixels, and what.
     QRect PixelRect() const;
     const QPixmap& Rendered() const { return rendered_; }
+    // The part of PixelRect its text covers.
+    QRect InkRect() const;
 
 private:
     void Render();
@@ -139,6 +141,7 @@ private:
     int left_, top_, width_, height_;
     QColor colour_;
     QPixmap rendered_;
+    QRect ink_;  // within rendered_
 };
 
 class MenuItem {
