@@ -38,6 +38,7 @@ public:
 
 private:
     QLineEdit* edit_;
+    QString text_;  // the widget's text, kept at every change: timers read their fields many times a second
 };
 
 class CheckBox {
@@ -133,6 +134,7 @@ public:
     const QPixmap& Rendered() const { return rendered_; }
     // The part of PixelRect its text covers.
     QRect InkRect() const;
+    const QImage& InkImage() const { return inkImage_; }  // Rendered, premultiplied ARGB
 
 private:
     void Render();
@@ -141,6 +143,7 @@ private:
     int left_, top_, width_, height_;
     QColor colour_;
     QPixmap rendered_;
+    QImage inkImage_;
     QRect ink_;  // within rendered_
 };
 
