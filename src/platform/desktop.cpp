@@ -8,6 +8,7 @@ namespace platform {
 
 namespace {
 void Quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+bool g_setNoShm = false;
 }  // namespace
 
 void PrepareDesktopSession() {
@@ -16,8 +17,14 @@ void PrepareDesktopSession() {
     // memory, Qt's X11 backing store makes a round trip to the X server before painting over pixels it
     // shared last time, so that every repaint waits for the server; sending the few changed pixels
     // through the socket costs the program and the server about half as much.
-    if (qEnvironmentVariableIsEmpty("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+    g_setNoShm = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (g_setNoShm) qputenv("QT_XCB_NO_MITSHM", "1");
     qInstallMessageHandler(Quiet);
+}
+
+void DesktopSessionStarted() {
+    if (g_setNoShm) qunsetenv("QT_XCB_NO_MITSHM");
+    g_setNoShm = false;
 }
 
 void UseJapaneseFont() {

@@ -10,6 +10,10 @@ namespace platform {
 // of its own accord.
 void PrepareDesktopSession();
 
+// After it exists: what was set above for Qt's X11 connection alone is taken back out of the
+// environment, so that programs the clock starts (the mail program) do not inherit it.
+void DesktopSessionStarted();
+
 // After it exists: a font that has the Japanese glyphs of the interface, at the size it was drawn for.
 void UseJapaneseFont();
 
