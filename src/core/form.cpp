@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -27,9 +28,10 @@ protected:
         const bool result = QWidget::event(e);
         switch (e->type()) {
             case QEvent::Show:
-                if (windowHandle() && !watching_) {
-                    windowHandle()->installEventFilter(this);
-                    watching_ = true;
+                // The window handle is made anew when the window's flags change.
+                if (windowHandle() && windowHandle() != watched_) {
+                    watched_ = windowHandle();
+                    watched_->installEventFilter(this);
                 }
                 [[fallthrough]];
             case QEvent::Hide:
@@ -58,7 +60,7 @@ protected:
 
 private:
     Form* form_;
-    bool watching_ = false;
+    QPointer<QWindow> watched_;
 };
 
 Form::Form(const QString& caption, int clientWidth, int clientHeight, bool withMenuBar)
