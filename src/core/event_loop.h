@@ -32,6 +32,8 @@ public:
     // The system's millisecond counter; wraps around at 2^32.
     virtual uint32_t TimeGetTime() = 0;
     virtual QDateTime Now() = 0;
+    // The local time of day, as Now().time(); asked ten times a second by the clock's hands.
+    virtual QTime TimeOfDay() { return Now().time(); }
     // Handles every pending window event and due timer tick once. mayWaitMs > 0 allows the loop to
     // sleep up to that long for something to happen, so that a wait does not spin a core.
     virtual void DoEvents(uint32_t mayWaitMs = 0) = 0;

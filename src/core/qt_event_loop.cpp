@@ -102,6 +102,21 @@ uint32_t QtEventLoop::TimeGetTime() { return platform::timeGetTime(); }
 
 QDateTime QtEventLoop::Now() { return platform::LocalNow(); }
 
+QTime QtEventLoop::TimeOfDay() {
+    // Reading the local time asks the C library to look at the time zone file again. The local time
+    // of day moves with the system clock within a second (zone offsets change only between whole
+    // seconds), so it is read once a second and counted on from there.
+    using namespace std::chrono;
+    const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const int64_t second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (second != timeOfDaySecond_) {
+        timeOfDay_ = Now().time();
+        timeOfDaySecond_ = second;
+        timeOfDayMs_ = ms;
+    }
+    return timeOfDay_.addMSecs(int(ms - timeOfDayMs_));
+}
+
 int64_t QtEventLoop::NowMs() const { return SteadyMs(); }
 
 void QtEventLoop::DoEvents(uint32_t mayWaitMs) {
@@ -163,7 +178,18 @@ void QtEventLoop::FireDue() {
                    sources_.end());
     // A wake-up a millisecond early still serves the ticks due then rather than making another.
     const int64_t now = NowMs() + 1;
-    std::vector<std::shared_ptr<Source>> due;
+    // The outermost round reuses one list rather than allocating at every wake-up.
+    std::vector<std::shared_ptr<Source>> nested;
+    std::vector<std::shared_ptr<Source>>& due = rounds_ == 0 ? due_ : nested;
+    struct Round {
+        int& depth;
+        std::vector<std::shared_ptr<Source>>& list;
+        ~Round() {
+            --depth;
+            list.clear();
+        }
+    } round{rounds_, due};
+    ++rounds_;
     for (auto& s : sources_)
         if (s->active && !s->firing && !s->deferred && s->due <= now) due.push_back(s);
     // In the order they fell due; a late one takes the place of its latest tick.
