@@ -7,11 +7,14 @@
 # and the spread over the windows. Then resident memory and start-up to the first painted clock.
 # CPU: run time of all threads (/proc/PID/task/*/schedstat, nanoseconds); wake-ups: voluntary context
 # switches of all threads. Prints figures; judges nothing.
-# Usage: bench/idle.sh [seconds] [windows]   (defaults 60 and 5)
+# Usage: bench/idle.sh [seconds] [windows] [interval]   (defaults 60, 5 and 0)
+# With an interval in minutes above 0 the clock runs with interval checking on (its counter ticking,
+# its lamp blinking; the server named does not exist, so a check finds nothing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 span=${1:-60}
 windows=${2:-5}
+interval=${3:-0}
 bash scripts/build.sh >/dev/null
 for tool in Xvfb openbox xclock trayer xdotool xwininfo; do
   command -v "$tool" >/dev/null || { echo "$tool missing (bash scripts/install-deps.sh test)"; exit 1; }
@@ -30,6 +33,7 @@ program_folder() {
   rm -rf "$dir/★MailData" && mkdir "$dir/★MailData"
   printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$dir/qorvel.ini"
   printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$dir/★MailData/iniIdPass.ini"
+  printf '[EXEINI]\r\nNUMBER2=%s\r\n' "$interval" >"$dir/★MailData/ini.ini"
   echo "$dir"
 }
 
@@ -102,7 +106,7 @@ for _ in $(seq "$windows"); do
   sample >>"$scratch/samples"
 done
 
-echo "over ${span} s in ${windows} windows, all four side by side; mean [min–max] over the windows:"
+echo "over ${span} s in ${windows} windows, all four side by side, interval ${interval}; mean [min–max] over the windows:"
 awk -v order="${names[*]}" -v lshown="${label[shown]}" -v ltray="${label[tray]}" \
     -v lfloor="${label[floor]}" -v lxclock="${label[xclock]}" '
   {
