@@ -27,8 +27,8 @@ void Place_(QWidget* w, Place p, Shown shown) {
 }
 
 // Repaints a part of a widget. On a window that is on the screen the pixels are painted and sent to
-// the window system at once, from the tick that changed them, instead of through a posted request
-// that wakes the event loop a second time; otherwise the usual deferred update.
+// the window system at once, from the tick that changed them, rather than through a posted request
+// handled on a later turn of the event loop; otherwise the usual deferred update.
 void Repaint(QWidget* w, const QRect& r) {
     if (r.isEmpty()) return;
     if (w->isVisible() && w->window()->testAttribute(Qt::WA_Mapped))
@@ -226,6 +226,10 @@ protected:
         Paint(p, e->rect());
         if (e->rect().contains(stale)) stale = QRect();
     }
+    void mouseReleaseEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && click && *click)
+            (*click)();
+    }
 
 private:
     // The ticker moves fifty times a second over a plain picture: its few changed pixels are composed
@@ -276,11 +280,6 @@ private:
     QImage canvas;
     QRect stale;  // holds what was put past Qt: its copy of these pixels is out of date
     QPointer<QWindow> watched;
-
-    void mouseReleaseEvent(QMouseEvent* e) override {
-        if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()) && click && *click)
-            (*click)();
-    }
 };
 
 PictureBox::PictureBox(QWidget* parent, Place place, const QImage& picture, Shown shown)
