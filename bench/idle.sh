@@ -1,48 +1,149 @@
 #!/usr/bin/env bash
-# Idle cost of the running clock, side by side with xclock -update 1 as the reference: CPU share of
-# one core over a span (the program and the X server), resident memory, and start-up to the first
-# painted clock. Runs its own X server with a window manager. Prints figures; judges nothing.
-# Usage: bench/idle.sh [seconds]   (default 60)
+# Idle cost of the running clock, side by side in one run: the clock shown, the clock hidden in the
+# tray, the wake-up floor (a bare Qt program whose only work is a 20 ms timer) and xclock -update 1.
+# Each runs under an X server of its own (Xvfb + openbox; trayer as the tray host for the hidden one),
+# so that each X server's cost is its one client's. The span is cut into windows measured at the same
+# moments for all four: the machine is shared and noisy, so what counts are the ratios within a window
+# and the spread over the windows. Then resident memory and start-up to the first painted clock.
+# CPU: run time of all threads (/proc/PID/task/*/schedstat, nanoseconds); wake-ups: voluntary context
+# switches of all threads. Prints figures; judges nothing.
+# Usage: bench/idle.sh [seconds] [windows] [interval]   (defaults 60, 5 and 0)
+# With an interval in minutes above 0 the clock runs with interval checking on (its counter ticking,
+# its lamp blinking; the server named does not exist, so a check finds nothing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 span=${1:-60}
+windows=${2:-5}
+interval=${3:-0}
 bash scripts/build.sh >/dev/null
-command -v xclock >/dev/null || { echo "xclock missing (Debian package x11-apps)"; exit 1; }
+for tool in Xvfb openbox xclock trayer xdotool xwininfo; do
+  command -v "$tool" >/dev/null || { echo "$tool missing (bash scripts/install-deps.sh test)"; exit 1; }
+done
 
 scratch=$(mktemp -d)
 pids=()
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; rm -rf "$scratch"; }
+cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$scratch"; }
 trap cleanup EXIT
-cp -r build/Vellumine/. "$scratch/"
-rm -rf "$scratch/★MailData" && mkdir "$scratch/★MailData"
-cp build/bench/startup_bench "$scratch/"
-# A complete set of settings, so that no dialog stands open beside the clock.
-printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$scratch/qorvel.ini"
-printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$scratch/★MailData/iniIdPass.ini"
 
-fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xserver=$!; pids+=("$xserver")
-read -r number <"$fifo"; rm -f "$fifo"
-export DISPLAY=":$number"
-openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
-sleep 1
+# A program folder with a complete set of settings, so that no dialog stands open beside the clock.
+program_folder() {
+  local dir="$scratch/$1"
+  mkdir -p "$dir"
+  cp -r build/Vellumine/. "$dir/"
+  rm -rf "$dir/★MailData" && mkdir "$dir/★MailData"
+  printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$dir/qorvel.ini"
+  printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$dir/★MailData/iniIdPass.ini"
+  printf '[EXEINI]\r\nNUMBER2=%s\r\n' "$interval" >"$dir/★MailData/ini.ini"
+  echo "$dir"
+}
 
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-rss() { awk '/VmRSS/ {printf "%.1f MB", $2 / 1024}' "/proc/$1/status"; }
-hz=$(getconf CLK_TCK)
+# Starts an X server with a window manager; sets x_display and x_pid.
+start_x() {
+  local fifo number
+  fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  x_pid=$!; pids+=("$x_pid")
+  read -r -t 20 number <"$fifo"; rm -f "$fifo"
+  x_display=":$number"
+  DISPLAY=$x_display openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
+  for _ in $(seq 200); do
+    DISPLAY=$x_display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.05
+  done
+  echo "the window manager on $x_display did not come up" >&2
+}
 
-(cd "$scratch" && exec ./vellumine) & clock=$!; pids+=("$clock")
-xclock -update 1 & reference=$!; pids+=("$reference")
+names=(shown tray floor xclock)
+declare -A prog xsrv label
+label[shown]="vellumine, shown"
+label[tray]="vellumine, hidden in the tray"
+label[floor]="bare Qt, 20 ms timer (floor)"
+label[xclock]="xclock -update 1"
+
+start_x; xsrv[shown]=$x_pid; d_shown=$x_display
+start_x; xsrv[tray]=$x_pid; d_tray=$x_display
+start_x; xsrv[floor]=$x_pid; d_floor=$x_display
+start_x; xsrv[xclock]=$x_pid; d_xclock=$x_display
+
+DISPLAY=$d_tray trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel \
+  --height 24 --SetDockType true >/dev/null 2>&1 & pids+=($!)
+
+dir=$(program_folder shown)
+(cd "$dir" && DISPLAY=$d_shown exec ./vellumine 2>/dev/null) & prog[shown]=$!; pids+=("${prog[shown]}")
+dir=$(program_folder tray)
+(cd "$dir" && DISPLAY=$d_tray exec ./vellumine 2>/dev/null) & prog[tray]=$!; pids+=("${prog[tray]}")
+DISPLAY=$d_floor build/bench/idle_floor 2>/dev/null & prog[floor]=$!; pids+=("${prog[floor]}")
+DISPLAY=$d_xclock xclock -update 1 2>/dev/null & prog[xclock]=$!; pids+=("${prog[xclock]}")
+
+# To the tray as the user goes there: the menu "ファイル(&F)", its third item.
+export DISPLAY=$d_tray
+clock=$(xdotool search --sync --onlyvisible --name '^Orlavue' | head -n 1)
+for _ in $(seq 100); do DISPLAY=$d_tray xdotool search --classname '^trayer' >/dev/null 2>&1 && break; sleep 0.1; done
+xdotool windowactivate --sync "$clock" 2>/dev/null || true
+xdotool key --clearmodifiers alt+f; sleep 0.5
+xdotool key Down Down Return
+hidden=0
+for _ in $(seq 100); do
+  if xwininfo -id "$clock" | grep -q IsUnMapped; then hidden=1; break; fi
+  sleep 0.1
+done
+unset DISPLAY
+[[ $hidden -eq 1 ]] || echo "NOTE: the clock did not go to the tray; its row is a second shown clock"
 sleep 3
-c0=$(ticks "$clock"); r0=$(ticks "$reference"); x0=$(ticks "$xserver")
-sleep "$span"
-c1=$(ticks "$clock"); r1=$(ticks "$reference"); x1=$(ticks "$xserver")
-share() { awk -v t="$1" -v hz="$hz" -v s="$span" 'BEGIN { printf "%.2f %%", 100 * t / hz / s }'; }
-echo "over ${span} s, CPU share of one core:"
-echo "  vellumine:           $(share $((c1 - c0)))   resident $(rss "$clock")"
-echo "  xclock -update 1:    $(share $((r1 - r0)))   resident $(rss "$reference")"
-echo "  X server (both):     $(share $((x1 - x0)))"
-kill "$clock" "$reference"
+
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
+wakes() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {s += $2} END {printf "%d", s}'; }
+sample() {  # one line per subject: name, then the program's and the X server's figures
+  local t; t=$(date +%s%N)
+  for n in "${names[@]}"; do
+    echo "$n $t $(cpu_ns "${prog[$n]}") $(wakes "${prog[$n]}") $(cpu_ns "${xsrv[$n]}")"
+  done
+}
+window=$(awk -v s="$span" -v w="$windows" 'BEGIN { printf "%.3f", s / w }')
+sample >"$scratch/samples"
+for _ in $(seq "$windows"); do
+  sleep "$window"
+  sample >>"$scratch/samples"
+done
+
+echo "over ${span} s in ${windows} windows, all four side by side, interval ${interval}; mean [min–max] over the windows:"
+awk -v order="${names[*]}" -v lshown="${label[shown]}" -v ltray="${label[tray]}" \
+    -v lfloor="${label[floor]}" -v lxclock="${label[xclock]}" '
+  {
+    n = $1; k = ++count[n]
+    t[n, k] = $2; c[n, k] = $3; w[n, k] = $4; x[n, k] = $5
+  }
+  function stats(arr, m,    i, v, s, lo, hi) {
+    s = 0; lo = 1e99; hi = -1e99
+    for (i = 1; i <= m; i++) { v = arr[i]; s += v; if (v < lo) lo = v; if (v > hi) hi = v }
+    return sprintf("%s [%s–%s]", fmt(s / m), fmt(lo), fmt(hi))
+  }
+  function fmt(v) { return v < 0.1 ? sprintf("%.3f", v) : v < 10 ? sprintf("%.2f", v) : sprintf("%.1f", v) }
+  END {
+    split(order, names, " ")
+    lab["shown"] = lshown; lab["tray"] = ltray; lab["floor"] = lfloor; lab["xclock"] = lxclock
+    m = count["floor"] - 1
+    printf "  %-31s %-22s %-22s %-22s %s\n", "", "CPU % of a core", "× the floor", "X server CPU %", "wake-ups/s"
+    for (j = 1; j <= 4; j++) {
+      n = names[j]
+      for (k = 1; k <= m; k++) {
+        secs = (t[n, k + 1] - t[n, k]) / 1e9
+        cpu[k] = 100 * (c[n, k + 1] - c[n, k]) / 1e9 / secs
+        fsecs = (t["floor", k + 1] - t["floor", k]) / 1e9
+        floor = 100 * (c["floor", k + 1] - c["floor", k]) / 1e9 / fsecs
+        ratio[k] = floor > 0 ? cpu[k] / floor : 0
+        xs[k] = 100 * (x[n, k + 1] - x[n, k]) / 1e9 / secs
+        wk[k] = (w[n, k + 1] - w[n, k]) / secs
+      }
+      printf "  %-31s %-22s %-22s %-22s %s\n", lab[n], stats(cpu, m), stats(ratio, m), stats(xs, m), stats(wk, m)
+    }
+  }' "$scratch/samples"
+
+rss() { awk '/VmRSS/ {printf "%.1f MB", $2 / 1024}' "/proc/$1/status"; }
+echo "resident memory: shown $(rss "${prog[shown]}"), hidden $(rss "${prog[tray]}"), floor $(rss "${prog[floor]}"), xclock $(rss "${prog[xclock]}")"
+kill "${prog[shown]}" "${prog[tray]}" "${prog[floor]}" "${prog[xclock]}"
+
 echo "start-up:"
-(cd "$scratch" && ./startup_bench "$(date +%s%N)" 1000)
+dir=$(program_folder startup)
+cp build/bench/startup_bench "$dir/"
+(cd "$dir" && DISPLAY=$d_shown ./startup_bench "$(date +%s%N)" 1000)

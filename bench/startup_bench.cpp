@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     platform::PrepareDesktopSession();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    platform::DesktopSessionStarted();
     platform::UseJapaneseFont();
     core::QtEventLoop loop;
     core::SetLoop(&loop);

@@ -10,12 +10,12 @@ packages=(
   g++ cmake make pkg-config
   qt6-base-dev libqt6network6 libqt6dbus6
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
-  fonts-ipafont-gothic
+  fonts-ipafont-gothic libxcb1-dev
 )
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d openssl curl dbus-daemon
-             trayer faketime libxcb1-dev  # the end-to-end tests: a tray host, a moved clock, xcb
+             trayer faketime  # the end-to-end tests: a tray host, a moved clock
              clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
              # the package test: CPack's DEB generator, the desktop entry, Debian's policy checks, AppStream
              dpkg-dev file desktop-file-utils lintian appstream)

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Vellumine"));
     // The program ends through its main window's unload, never by running out of windows.
     QApplication::setQuitOnLastWindowClosed(false);
+    platform::DesktopSessionStarted();
     platform::UseJapaneseFont();
 
     core::QtEventLoop loop;

@@ -134,6 +134,17 @@ void MainForm::Wire() {
     Timer6.OnTimer = [this] { Timer6_Timer(); };
     Timer7.OnTimer = [this] { Timer7_Timer(); };
 
+    // While the window is not on the screen, the ticker and the hands change only what nobody sees:
+    // they wait, and on its return the ticker stands where its ticks would have taken it and the
+    // hands show the time. They wait from the start, until the window first appears.
+    Timer4.OnCatchUp = [this](int64_t ticks) { Timer4_Ticks(ticks); };
+    Timer6.OnCatchUp = [this](int64_t) { Timer6_Timer(); };
+    Timer4.SetDeferred(true);
+    Timer6.SetDeferred(true);
+    // The trigger only looks at the minute counter, which moves once a second: one look after each
+    // count is as good as ten. A second late at the most, and only while nothing else wakes the program.
+    Timer1.SetSlack(1000);
+
     // Each menu item calls its command's click handler and nothing else, but for the three below.
     mcheck.Click = [this] { Command8.Press(); };
     mset.Click = [this] { Command7.Press(); };
@@ -180,6 +191,11 @@ void MainForm::Form_Load() {
     Text7.SetText(name.length < 1 ? paths::kNotSet : name.value);
     // The hands are there from the first paint on, not only from the first tick.
     Timer6_Timer();
+}
+
+void MainForm::Form_SeenChanged(bool seen) {
+    Timer4.SetDeferred(!seen);
+    Timer6.SetDeferred(!seen);
 }
 
 void MainForm::Form_Unload(int&) {

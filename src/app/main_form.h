@@ -19,6 +19,7 @@ public:
 
     void Form_Load() override;
     void Form_Unload(int& cancel) override;
+    void Form_SeenChanged(bool seen) override;
 
     // What the user sees: the clock face and, under it, the strip with the ticker and the lamp.
     core::PictureBox picMain;
@@ -77,10 +78,12 @@ public:
     void Timer1_Timer();  // interval trigger
     void Timer3_Timer();  // interval counter
     void Timer4_Timer();  // ticker
+    void Timer4_Ticks(int64_t ticks);  // the ticker, as that many ticks would leave it
     void Timer5_Timer();  // interval lamp
     int checkRunning_ = 0;  // a check is under way (its waits run other handlers; none starts another)
     long checksStarted_ = 0;  // checks started since start-up
 
 private:
     void Wire();
+    QString tickerPath_, tickerTitle_;  // the mail program's path and title the ticker last took
 };

@@ -49,7 +49,7 @@ TimeTexts SliceTime(const QString& timeText) {
 }  // namespace clockface
 
 void MainForm::Timer6_Timer() {
-    const clockface::Hands h = clockface::HandsAt(core::Loop().Now().time());
+    const clockface::Hands h = clockface::HandsAt(core::Loop().TimeOfDay());
     const QColor yellow(255, 255, 0), white(255, 255, 255);
     picMain.Cls();
     picMain.Line(clockface::kCentre.x(), clockface::kCentre.y(), h.hour.x(), h.hour.y(), yellow);

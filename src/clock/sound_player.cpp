@@ -9,7 +9,10 @@ void MainForm::Timer2_Timer() {
     // The reply lands left-aligned in a 256-character field padded with blanks.
     char reply[256];
     std::memset(reply, 0, sizeof reply);
-    platform::mciSendStringA("status bgm mode", reply, 255, nullptr);
+    const int32_t status = platform::mciSendStringA("status bgm mode", reply, 255, nullptr);
+    // With no tune open, a tick changes nothing and the next can wait up to a second for a wake-up of
+    // the program's; once the tune is open its end is watched every tick.
+    Timer2.SetSlack(status == platform::MCIERR_INVALID_DEVICE_NAME ? 1000 : 0);
     const QString text = core::CutAtNul(QString::fromUtf8(reply, qsizetype(strnlen(reply, sizeof reply))));
     prog::MciReply = text.leftJustified(256, QChar(u' '), true);
     if (prog::MciReply.left(7) != QStringLiteral("stopped")) return;

@@ -39,6 +39,7 @@ public:
 
 private:
     QLineEdit* edit_;
+    QString text_;  // the widget's text, kept at every change: timers read their fields many times a second
 };
 
 class CheckBox {
@@ -132,6 +133,9 @@ public:
     // Where it is drawn, in the host's pixels, and what.
     QRect PixelRect() const;
     const QPixmap& Rendered() const { return rendered_; }
+    // The part of PixelRect its text covers.
+    QRect InkRect() const;
+    const QImage& InkImage() const { return inkImage_; }  // Rendered, premultiplied ARGB
 
 private:
     void Render();
@@ -140,6 +144,8 @@ private:
     int left_, top_, width_, height_;
     QColor colour_;
     QPixmap rendered_;
+    QImage inkImage_;
+    QRect ink_;  // within rendered_
 };
 
 class MenuItem {

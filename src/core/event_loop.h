@@ -9,13 +9,21 @@
 
 namespace core {
 
-// A periodic source of ticks owned by one timer control.
+// A periodic source of ticks owned by one timer control. A tick that falls due while the source's
+// own tick is still being handled is dropped.
 class TimerSource {
 public:
     virtual ~TimerSource() = default;
     // (Re)starts the source: the first tick comes intervalMs from now, then every intervalMs.
     virtual void Start(int intervalMs) = 0;
     virtual void Stop() = 0;
+    // Lets ticks come up to slackMs late, so that they ride on a wake-up the loop makes anyway; due
+    // ticks that pile up meanwhile come as one. 0 (the default): on time.
+    virtual void SetSlack(int slackMs) = 0;
+    // Deferred, the source delivers nothing and never wakes the loop, but its schedule runs on.
+    // Resume returns how many ticks fell due meanwhile and goes on with the same schedule.
+    virtual void Defer() = 0;
+    virtual int64_t Resume() = 0;
 };
 
 class EventLoop {
@@ -24,6 +32,8 @@ public:
     // The system's millisecond counter; wraps around at 2^32.
     virtual uint32_t TimeGetTime() = 0;
     virtual QDateTime Now() = 0;
+    // The local time of day, as Now().time(); asked ten times a second by the clock's hands.
+    virtual QTime TimeOfDay() { return Now().time(); }
     // Handles every pending window event and due timer tick once. mayWaitMs > 0 allows the loop to
     // sleep up to that long for something to happen, so that a wait does not spin a core.
     virtual void DoEvents(uint32_t mayWaitMs = 0) = 0;

@@ -4,7 +4,9 @@
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "core/twips.h"
 
@@ -14,7 +16,33 @@ class FormWindow : public QWidget {
 public:
     explicit FormWindow(Form* form) : form_(form) {}
 
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        // The window system maps and unmaps the window (minimising, switching desktops) without the
+        // widget being hidden; the window's exposure says whether any of it can be on the screen.
+        if (watched == windowHandle() && e->type() == QEvent::Expose) form_->CheckSeen();
+        return false;
+    }
+
 protected:
+    bool event(QEvent* e) override {
+        const bool result = QWidget::event(e);
+        switch (e->type()) {
+            case QEvent::Show:
+                // The window handle is made anew when the window's flags change.
+                if (windowHandle() && windowHandle() != watched_) {
+                    watched_ = windowHandle();
+                    watched_->installEventFilter(this);
+                }
+                [[fallthrough]];
+            case QEvent::Hide:
+            case QEvent::WindowStateChange:
+                form_->CheckSeen();
+                break;
+            default:
+                break;
+        }
+        return result;
+    }
     void mousePressEvent(QMouseEvent* e) override {
         const int button = e->button() == Qt::LeftButton    ? 1
                            : e->button() == Qt::RightButton ? 2
@@ -32,6 +60,7 @@ protected:
 
 private:
     Form* form_;
+    QPointer<QWindow> watched_;
 };
 
 Form::Form(const QString& caption, int clientWidth, int clientHeight, bool withMenuBar)
@@ -74,6 +103,14 @@ int Form::Height() const { return Tw(window_->frameGeometry().height()); }
 QString Form::Caption() const { return window_->windowTitle(); }
 
 void Form::CloseRequested() { Unload(); }
+
+void Form::CheckSeen() {
+    const QWindow* w = window_->windowHandle();
+    const bool seen = window_->isVisible() && !window_->isMinimized() && w && w->isExposed();
+    if (seen == seen_) return;
+    seen_ = seen;
+    Form_SeenChanged(seen);
+}
 
 void Form::Unload() {
     if (unloading_) return;

@@ -25,6 +25,8 @@ public:
     virtual void Form_Unload(int& cancel) {}
     // button: 1 left, 2 right, 4 middle; shift: 1 Shift, 2 Ctrl, 4 Alt.
     virtual void Form_MouseDown(int button, int shift) {}
+    // The window became visible on the screen, or stopped being (hidden, minimised, unmapped).
+    virtual void Form_SeenChanged(bool seen) {}
 
     // The window's place and size on the screen, in twips.
     int Left() const;
@@ -37,6 +39,8 @@ public:
     void Show();  // modeless
     void Hide();
     bool Visible() const;
+    // Visible and mapped on the screen: not hidden, not minimised, not on another desktop.
+    bool Seen() const { return seen_; }
     // Runs Form_Unload and destroys the form (later, once the current handler has returned).
     void Unload();
     bool Unloading() const { return unloading_; }
@@ -53,11 +57,13 @@ private:
     friend class FormWindow;
     void CloseRequested();
     void MouseDown(int button, int shift) { Form_MouseDown(button, shift); }
+    void CheckSeen();
 
     FormWindow* window_;
     QWidget* client_;
     QMenuBar* menuBar_ = nullptr;
     bool unloading_ = false;
+    bool seen_ = false;
 };
 
 // Holds one form: creates it on first access (running Form_Load), forgets it when it unloads.

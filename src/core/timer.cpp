@@ -20,6 +20,28 @@ void Timer::SetEnabled(bool on) {
     Apply();
 }
 
+void Timer::SetSlack(int ms) {
+    if (ms == slack_) return;
+    slack_ = ms;
+    source_->SetSlack(ms);
+}
+
+void Timer::SetDeferred(bool on) {
+    if (on == deferred_) return;
+    deferred_ = on;
+    if (on) {
+        source_->Defer();
+        return;
+    }
+    const int64_t ticks = source_->Resume();
+    // A catch-up asked for from inside the timer's own tick would nest in it: dropped, like a tick.
+    if (ticks > 0 && !inTick_ && Ticking() && OnCatchUp) {
+        inTick_ = true;
+        OnCatchUp(ticks);
+        inTick_ = false;
+    }
+}
+
 void Timer::Apply() {
     if (Ticking())
         source_->Start(interval_);

@@ -19,8 +19,17 @@ public:
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool on);
     bool Ticking() const { return enabled_ && interval_ > 0; }
+    // Ticks may come up to ms late, riding on wake-ups the program makes anyway; several that fall
+    // due meanwhile come as one. For work that only looks at state, where one look stands for many.
+    void SetSlack(int ms);
+    // Deferred: no tick is handled, and none wakes the program, while the schedule runs on. For work
+    // whose only effect is what nobody sees meanwhile. Undeferring hands the number of ticks that fell
+    // due to OnCatchUp (when there were any), which brings the state to where those ticks would have.
+    void SetDeferred(bool on);
+    bool Deferred() const { return deferred_; }
 
     std::function<void()> OnTimer;
+    std::function<void(int64_t ticks)> OnCatchUp;
 
 private:
     void Apply();
@@ -29,6 +38,8 @@ private:
     int interval_;
     bool enabled_;
     bool inTick_ = false;
+    bool deferred_ = false;
+    int slack_ = 0;
     std::unique_ptr<TimerSource> source_;
 };
 

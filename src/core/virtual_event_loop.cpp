@@ -13,9 +13,13 @@ struct VirtualEventLoop::Entry {
     bool alive = true;
     bool active = false;
     bool firing = false;
+    bool deferred = false;
     int interval = 0;
+    int slack = 0;
     int64_t due = 0;
     uint64_t seq = 0;
+    // The latest tick of the schedule at or before now (the one a late delivery stands for).
+    int64_t LatestDue(int64_t now) const { return due + (now - due) / interval * interval; }
 };
 
 namespace {
@@ -34,6 +38,16 @@ public:
         entry_->active = true;
     }
     void Stop() override { entry_->active = false; }
+    void SetSlack(int slackMs) override { entry_->slack = std::max(slackMs, 0); }
+    void Defer() override { entry_->deferred = true; }
+    int64_t Resume() override {
+        VirtualEventLoop::Entry& e = *entry_;
+        e.deferred = false;
+        if (!e.active || e.due > *now_) return 0;
+        const int64_t missed = (*now_ - e.due) / e.interval + 1;
+        e.due += missed * e.interval;
+        return missed;
+    }
 
 private:
     std::shared_ptr<VirtualEventLoop::Entry> entry_;
@@ -69,7 +83,7 @@ void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
 
     int64_t next = std::numeric_limits<int64_t>::max();
     for (auto& e : timers_)
-        if (e->active && !e->firing) next = std::min(next, e->due);
+        if (e->active && !e->firing && !e->deferred) next = std::min(next, e->due + e->slack);
     const int64_t limit = now_ + std::max<int64_t>(mayWaitMs, 1);
     if (next > now_) now_ = std::min(next, limit);
     FireDue();
@@ -101,13 +115,17 @@ bool VirtualEventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32
 void VirtualEventLoop::FireDue() {
     std::vector<std::shared_ptr<Entry>> due;
     for (auto& e : timers_)
-        if (e->active && !e->firing && e->due <= now_) due.push_back(e);
-    std::sort(due.begin(), due.end(),
-              [](auto& a, auto& b) { return a->due != b->due ? a->due < b->due : a->seq < b->seq; });
+        if (e->active && !e->firing && !e->deferred && e->due <= now_) due.push_back(e);
+    // In the order they fell due; a late one takes the place of its latest tick.
+    const int64_t now = now_;
+    std::sort(due.begin(), due.end(), [now](auto& a, auto& b) {
+        const int64_t da = a->LatestDue(now), db = b->LatestDue(now);
+        return da != db ? da < db : a->seq < b->seq;
+    });
     for (auto& e : due) {
-        // A handler earlier in this round may have stopped or restarted this timer.
-        if (!e->alive || !e->active || e->firing || e->due > now_) continue;
-        e->due = now_ + e->interval;
+        // A handler earlier in this round may have stopped, restarted or deferred this timer.
+        if (!e->alive || !e->active || e->firing || e->deferred || e->due > now_) continue;
+        e->due = e->LatestDue(now_) + e->interval;
         e->firing = true;
         e->onTick();
         e->firing = false;

@@ -2,6 +2,7 @@
 // check when the minutes reach the interval, and the ticker that scrolls the mail program's name.
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "app/forms.h"
 #include "app/main_form.h"
@@ -13,6 +14,21 @@
 namespace schedule {
 
 int32_t RoundedInterval() { return core::RoundToInt32(core::LeadingNumber(forms::SetForm().Text2.Text())); }
+
+int TickerLeftAfter(int left, int64_t ticks) {
+    constexpr int kStep = 20, kJumpAt = -1500, kJumpTo = 2760;
+    if (ticks <= 0) return left;
+    if (left >= kJumpAt && (left - kJumpAt) % kStep == 0) {
+        // On a lap: down to the jump, then round and round the lap's positions.
+        const int64_t toJump = (left - kJumpAt) / kStep;
+        if (ticks <= toJump) return int(left - kStep * ticks);
+        const int64_t lap = (kJumpTo - kJumpAt) / kStep + 1;
+        return int(kJumpTo - kStep * ((ticks - toJump - 1) % lap));
+    }
+    // Off the lap it never meets the jump; a step that would leave the range fails and stays.
+    const int64_t steps = std::min<int64_t>(ticks, (int64_t(left) - std::numeric_limits<int>::min()) / kStep);
+    return int(left - kStep * steps);
+}
 
 }  // namespace schedule
 
@@ -42,13 +58,21 @@ void MainForm::Timer1_Timer() {
     Picture7_Click();
 }
 
-void MainForm::Timer4_Timer() {
+void MainForm::Timer4_Timer() { Timer4_Ticks(1); }
+
+void MainForm::Timer4_Ticks(int64_t ticks) {
     try {
-        char title[250] = {};
-        platform::GetFileTitleA(Text7.Text().toStdString(), title, sizeof title);
-        Text8.SetText(QString::fromUtf8(title, qsizetype(strnlen(title, sizeof title))));
-        Label1.SetCaption(Text7.Text().isEmpty() ? QStringLiteral("設定されていません。") : Text8.Text());
-        Label1.SetLeft(Label1.Left() == -1500 ? 2760 : Label1.Left() - 20);
+        const QString path = Text7.Text();
+        // The title is taken again only when the path or the field changed since the last tick.
+        if (path != tickerPath_ || Text8.Text() != tickerTitle_) {
+            char title[250] = {};
+            platform::GetFileTitleA(path.toStdString(), title, sizeof title);
+            Text8.SetText(QString::fromUtf8(title, qsizetype(strnlen(title, sizeof title))));
+            tickerPath_ = path;
+            tickerTitle_ = Text8.Text();
+        }
+        Label1.SetCaption(path.isEmpty() ? QStringLiteral("設定されていません。") : Text8.Text());
+        Label1.SetLeft(schedule::TickerLeftAfter(Label1.Left(), ticks));
     } catch (...) {
         // A failed tick ends silently; the next one tries again.
     }

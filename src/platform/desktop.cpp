@@ -8,11 +8,23 @@ namespace platform {
 
 namespace {
 void Quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
+bool g_setNoShm = false;
 }  // namespace
 
 void PrepareDesktopSession() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    // The windows are small and the clock repaints a strip of them fifty times a second. With shared
+    // memory, Qt's X11 backing store makes a round trip to the X server before painting over pixels it
+    // shared last time, so that every repaint waits for the server; sending the few changed pixels
+    // through the socket costs the program and the server about half as much.
+    g_setNoShm = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
+    if (g_setNoShm) qputenv("QT_XCB_NO_MITSHM", "1");
     qInstallMessageHandler(Quiet);
+}
+
+void DesktopSessionStarted() {
+    if (g_setNoShm) qunsetenv("QT_XCB_NO_MITSHM");
+    g_setNoShm = false;
 }
 
 void UseJapaneseFont() {

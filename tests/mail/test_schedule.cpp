@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
+#include <ostream>
 #include <vector>
 
 #include "core/timer.h"
 
 #include "app/forms.h"
 #include "app/main_form.h"
+#include "mail/schedule.h"
+#include "platform/tray.h"
 #include "settings/set_form.h"
 #include "support/program_fixture.h"
 
@@ -129,6 +133,118 @@ TEST_F(Schedule, TickerScrollsLeftAndJumpsBackWithoutDrifting) {
     EXPECT_EQ(main.Label1.Left(), -1480);
     loop->RunFor(20 * 2);
     EXPECT_EQ(main.Label1.Left(), 2760);  // a full lap of 213 ticks
+}
+
+TEST(TickerPlace, ManyTicksAtOnceLandWhereTickingOneByOneWould) {
+    // One tick as the ticker has always made it.
+    const auto step = [](int left) { return left == -1500 ? 2760 : left - 20; };
+    struct Case {
+        int left;
+        int64_t ticks;
+    };
+    const Case cases[] = {{1560, 0}, {1560, 1}, {1560, 153}, {1560, 154}, {-1500, 1}, {-1480, 2}, {2760, 213},
+                          {2760, 214}, {2760, 215}, {1560, 5000}, {3000, 400},
+                          // Off the lap (never at -1500): it keeps moving left.
+                          {1555, 300}, {-1520, 7}};
+    for (const Case& c : cases) {
+        int expected = c.left;
+        for (int64_t i = 0; i < c.ticks; ++i) expected = step(expected);
+        EXPECT_EQ(schedule::TickerLeftAfter(c.left, c.ticks), expected) << c.left << " + " << c.ticks;
+    }
+    // A day, a year hidden: round the lap of 214 places, no overflow.
+    EXPECT_EQ(schedule::TickerLeftAfter(1560, 154 + 214LL * 20000000 + 3), 2700);
+    EXPECT_EQ(schedule::TickerLeftAfter(-1000, 1LL << 40), schedule::TickerLeftAfter(-1000, (1LL << 40) % 214));
+    // Off the lap near the edge of the range: the steps that would leave it fail and it stays.
+    const int low = std::numeric_limits<int>::min() + 30;
+    EXPECT_EQ(schedule::TickerLeftAfter(low, 1000), low - 20);
+}
+
+namespace {
+
+// What the timers leave: shown (the ticker, the hands, the lamp, the clock face) and held (the
+// counters, the time fields, the chime's hour).
+struct ClockState {
+    int tickerLeft;
+    QString caption, title, minutes, seconds, time, lamp, face;
+    int32_t chimeHour;
+    std::vector<core::PictureBox::Stroke> hands;
+    bool operator==(const ClockState&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const ClockState& s) {
+    return os << "ticker " << s.tickerLeft << " " << s.caption.toStdString() << "/" << s.title.toStdString()
+              << ", counters " << s.minutes.toStdString() << ":" << s.seconds.toStdString() << ", time "
+              << s.time.toStdString() << ", lamp " << s.lamp.section(u'/', -1).toStdString() << ", face "
+              << s.face.section(u'/', -1).toStdString() << ", chime hour " << s.chimeHour << ", "
+              << s.hands.size() << " hands";
+}
+
+ClockState StateOf(MainForm& m) {
+    return {m.Label1.Left(), m.Label1.Caption(), m.Text8.Text(), m.Text1.Text(), m.Text4.Text(), m.Text3.Text(),
+            m.Image1.PictureSource(), m.picMain.PictureSource(), prog::ChimeHour, m.picMain.Strokes()};
+}
+
+}  // namespace
+
+TEST_F(Schedule, AHiddenStretchOfAnyLengthLeavesWhatTickingWould) {
+    InstallPictures();
+    platform::TrayControl::SetAvailableForTests(true);
+    struct Row {
+        bool minimised;  // else in the tray
+        int64_t hiddenMs;
+    };
+    // Hidden from 1.234 s after start; each stretch ends a few milliseconds after a tick of the hands,
+    // within the same second. The longest takes in the hourly chime and dozens of interval checks.
+    const Row rows[] = {{false, 0}, {false, 20}, {false, 4280}, {true, 65000}, {false, 3600007}};
+    for (const Row& row : rows) {
+        const std::string at = (row.minimised ? "minimised " : "in the tray ") + std::to_string(row.hiddenMs) + " ms";
+        // The same stretch twice: once with the window shown all along, once hidden.
+        const auto run = [&](bool hide, int64_t& wakeUps) {
+            StartAt(QDateTime(QDate(2026, 12, 8), QTime(9, 59, 50)));
+            WriteIni("[EXEINI]\r\nNUMBER2=1\r\nNAME=/usr/bin/mail program\r\n");
+            MainForm& main = forms::MainForm();
+            // Sees each check in the round of ticks it started in, without waking the program itself.
+            std::vector<int64_t> checks;
+            long seen = 0;
+            core::Timer probe(10);
+            probe.SetSlack(std::numeric_limits<int>::max());
+            probe.OnTimer = [&] {
+                for (; seen < main.checksStarted_; ++seen) checks.push_back(loop->Elapsed());
+            };
+            loop->RunFor(1234);
+            if (hide && row.minimised) main.hWnd()->showMinimized();
+            if (hide && !row.minimised) main.mtask.action()->trigger();
+            Settle();
+            EXPECT_EQ(main.Seen(), !hide) << at;
+            const uint64_t before = loop->DoEventsCount();
+            loop->RunFor(row.hiddenMs);
+            wakeUps = int64_t(loop->DoEventsCount() - before);
+            if (hide && row.minimised) main.hWnd()->showNormal();
+            if (hide && !row.minimised) main.mnu_Popup[0].action()->trigger();
+            Settle();
+            EXPECT_TRUE(main.Seen()) << at;
+            const ClockState state = StateOf(main);
+            loop->RunFor(1100);  // a check up to a second late comes in now
+            forms::DestroyAll();
+            Settle();
+            return std::make_pair(state, checks);
+        };
+        int64_t shownWakeUps = 0, hiddenWakeUps = 0;
+        const auto [ticked, tickedChecks] = run(false, shownWakeUps);
+        const auto [hidden, hiddenChecks] = run(true, hiddenWakeUps);
+        EXPECT_EQ(hidden, ticked) << at;
+        // Every interval check started, none early, none more than a second late.
+        ASSERT_EQ(hiddenChecks.size(), tickedChecks.size()) << at;
+        for (size_t i = 0; i < hiddenChecks.size(); ++i) {
+            EXPECT_GE(hiddenChecks[i], tickedChecks[i]) << at << ", check " << i;
+            EXPECT_LE(hiddenChecks[i], tickedChecks[i] + 1000) << at << ", check " << i;
+        }
+        // Hidden, the program wakes about once a second, not fifty times.
+        if (row.hiddenMs >= 4000) {
+            EXPECT_LE(hiddenWakeUps, 3 * row.hiddenMs / 1000) << at << " (shown: " << shownWakeUps << ")";
+        }
+    }
+    platform::TrayControl::SetAvailableForTests(std::nullopt);
 }
 
 TEST_F(Schedule, TickerShowsNotSetOrItsEmptyText) {
