@@ -9,10 +9,12 @@ namespace platform {
 namespace {
 void Quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
 bool g_setNoShm = false;
+bool g_setPlatform = false;
 }  // namespace
 
 void PrepareDesktopSession() {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+    g_setPlatform = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (g_setPlatform) qputenv("QT_QPA_PLATFORM", "xcb");
     // The windows are small and the clock repaints a strip of them fifty times a second. With shared
     // memory, Qt's X11 backing store makes a round trip to the X server before painting over pixels it
     // shared last time, so that every repaint waits for the server; sending the few changed pixels
@@ -24,7 +26,9 @@ void PrepareDesktopSession() {
 
 void DesktopSessionStarted() {
     if (g_setNoShm) qunsetenv("QT_XCB_NO_MITSHM");
-    g_setNoShm = false;
+    // A mail program started from the clock chooses its own platform, Wayland included.
+    if (g_setPlatform) qunsetenv("QT_QPA_PLATFORM");
+    g_setNoShm = g_setPlatform = false;
 }
 
 void UseJapaneseFont() {
