@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "core/event_loop.h"
+#include "core/tick_schedule.h"
 
 namespace core {
 
-class QtEventLoop : public QObject, public EventLoop {
+class QtEventLoop : public QObject, public EventLoop, private TickClock {
 public:
     QtEventLoop();
     ~QtEventLoop() override;
@@ -21,24 +22,20 @@ public:
     void DoEvents(uint32_t mayWaitMs) override;
     std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) override;
 
-    struct Source;
-    class SourceHandle;
-
 protected:
     void timerEvent(QTimerEvent* e) override;
 
 private:
-    int64_t NowMs() const;
+    int64_t NowMs() override;
+    int64_t FirstDue(int intervalMs) override;
+    void ScheduleChanged() override { Arm(); }
     // The earliest moment some source must be served; INT64_MAX when none.
     int64_t NextDeadline() const;
     void FireDue();
     void Arm();
 
     const int64_t epoch_;  // the grid's origin
-    uint64_t seq_ = 0;
-    std::vector<std::shared_ptr<Source>> sources_;
-    std::vector<std::shared_ptr<Source>> due_;  // the ticks of the outermost round
-    int rounds_ = 0;                            // rounds of ticks under way (a tick may wait)
+    TickSchedule schedule_;
     int timerId_ = 0;       // the one Qt timer, repeating every armedEvery_ ms
     int armedEvery_ = 0;
     int64_t armedFor_ = 0;  // the deadline its next timeout meets

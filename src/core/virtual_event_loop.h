@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "core/event_loop.h"
+#include "core/tick_schedule.h"
 
 namespace core {
 
-class VirtualEventLoop : public EventLoop {
+class VirtualEventLoop : public EventLoop, private TickClock {
 public:
     // start: the local time at virtual 0; counterStart: the millisecond counter's value then.
     explicit VirtualEventLoop(QDateTime start = QDateTime(QDate(2026, 12, 8), QTime(9, 30, 0)),
@@ -38,17 +39,16 @@ public:
     // How many DoEvents calls ran (a measure of how busy a wait kept the loop).
     uint64_t DoEventsCount() const { return doEventsCount_; }
 
-    struct Entry;
-
 private:
+    int64_t NowMs() override;
+    int64_t FirstDue(int intervalMs) override;
     void FireDue();
     int64_t now_ = 0;
     QDateTime start_;
     uint32_t counterStart_;
-    uint64_t seq_ = 0;
     uint64_t doEventsCount_ = 0;
     int networkGraceMs_ = 200;
-    std::vector<std::shared_ptr<Entry>> timers_;
+    TickSchedule schedule_;
 };
 
 }  // namespace core
