@@ -25,33 +25,7 @@ pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$scratch"; }
 trap cleanup EXIT
 
-# A program folder with a complete set of settings, so that no dialog stands open beside the clock.
-program_folder() {
-  local dir="$scratch/$1"
-  mkdir -p "$dir"
-  cp -r build/Vellumine/. "$dir/"
-  rm -rf "$dir/★MailData" && mkdir "$dir/★MailData"
-  printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$dir/qorvel.ini"
-  printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$dir/★MailData/iniIdPass.ini"
-  printf '[EXEINI]\r\nNUMBER2=%s\r\n' "$interval" >"$dir/★MailData/ini.ini"
-  echo "$dir"
-}
-
-# Starts an X server with a window manager; sets x_display and x_pid.
-start_x() {
-  local fifo number
-  fifo=$(mktemp -u); mkfifo "$fifo"
-  Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  x_pid=$!; pids+=("$x_pid")
-  read -r -t 20 number <"$fifo"; rm -f "$fifo"
-  x_display=":$number"
-  DISPLAY=$x_display openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
-  for _ in $(seq 200); do
-    DISPLAY=$x_display xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
-    sleep 0.05
-  done
-  echo "the window manager on $x_display did not come up" >&2
-}
+source bench/desktop.sh
 
 names=(shown tray floor xclock)
 declare -A prog xsrv label
@@ -68,9 +42,9 @@ start_x; xsrv[xclock]=$x_pid; d_xclock=$x_display
 DISPLAY=$d_tray trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel \
   --height 24 --SetDockType true >/dev/null 2>&1 & pids+=($!)
 
-dir=$(program_folder shown)
+dir=$(program_folder "$scratch/shown" "$interval")
 (cd "$dir" && DISPLAY=$d_shown exec ./vellumine 2>/dev/null) & prog[shown]=$!; pids+=("${prog[shown]}")
-dir=$(program_folder tray)
+dir=$(program_folder "$scratch/tray" "$interval")
 (cd "$dir" && DISPLAY=$d_tray exec ./vellumine 2>/dev/null) & prog[tray]=$!; pids+=("${prog[tray]}")
 DISPLAY=$d_floor build/bench/idle_floor 2>/dev/null & prog[floor]=$!; pids+=("${prog[floor]}")
 DISPLAY=$d_xclock xclock -update 1 2>/dev/null & prog[xclock]=$!; pids+=("${prog[xclock]}")
@@ -144,6 +118,6 @@ echo "resident memory: shown $(rss "${prog[shown]}"), hidden $(rss "${prog[tray]
 kill "${prog[shown]}" "${prog[tray]}" "${prog[floor]}" "${prog[xclock]}"
 
 echo "start-up:"
-dir=$(program_folder startup)
+dir=$(program_folder "$scratch/startup" "$interval")
 cp build/bench/startup_bench "$dir/"
 (cd "$dir" && DISPLAY=$d_shown ./startup_bench "$(date +%s%N)" 1000)

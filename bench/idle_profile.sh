@@ -15,16 +15,10 @@ scratch=$(mktemp -d)
 pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$scratch"; }
 trap cleanup EXIT
-cp -r build/Vellumine/. "$scratch/"
-rm -rf "$scratch/★MailData" && mkdir "$scratch/★MailData"
-printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$scratch/qorvel.ini"
-printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$scratch/★MailData/iniIdPass.ini"
-
-fifo=$(mktemp -u); mkfifo "$fifo"
-Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 & pids+=($!)
-read -r -t 20 number <"$fifo"; rm -f "$fifo"
-export DISPLAY=":$number"
-openbox --sm-disable >/dev/null 2>&1 & pids+=($!)
+source bench/desktop.sh
+program_folder "$scratch" >/dev/null
+start_x
+export DISPLAY=$x_display
 trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel --height 24 \
   --SetDockType true >/dev/null 2>&1 & pids+=($!)
 sleep 2
