@@ -34,6 +34,9 @@ void MainForm::TrayControl1_TrayEvent(int16_t code) {
     if (code == 0) {
         core::MsgBox(QStringLiteral("Clicked!"), core::vbExclamation, QStringLiteral("Vellumine"));
     } else if (code == 1) {
+        // The tray opens the menu at its icon itself where it can (it has been given it). A tray that
+        // only reports the click gets it at the pointer.
+        if (mnuPopup->isVisible()) return;
         platform::POINT at{};
         platform::GetCursorPos(&at);
         mnuPopup->popup(QPoint(at.x, at.y));

@@ -156,6 +156,7 @@ void MainForm::Wire() {
     mkaijyo.Click = [this] { mkaijyo_Click(); };
     mhp.Click = [this] { Command10.Press(); };
     TrayControl1.TrayEvent = [this](int16_t code) { TrayControl1_TrayEvent(code); };
+    TrayControl1.SetPopupMenu(mnuPopup);
     for (int16_t i = 0; i < int16_t(mnu_Popup.size()); ++i) mnu_Popup[i].Click = [this, i] { mnu_Popup_Click(i); };
 }
 

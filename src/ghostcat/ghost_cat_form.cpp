@@ -28,9 +28,12 @@ Form1::Form1()
     : core::Form(QStringLiteral("Form1"), 1500, 1500),
       Picture(client(), core::Place{0, 0, 1500, 1500}, StoredFrame(0)),
       Timer1(200) {
-    // Borderless, kept out of the task bar.
+    // Borderless, never taking the focus from what the user is doing. A wandering cat is no program
+    // of its own: not in the task bar or a pager, never asking for attention (a tool window alone
+    // does not keep it out of every task bar: KWin lists it).
     hWnd()->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::Tool);
     hWnd()->setAttribute(Qt::WA_ShowWithoutActivating);
+    platform::KeepOutOfTaskBars(hWnd());
     for (int k = 0; k < 8; ++k) Picture1[k] = StoredFrame(k);
     Timer1.OnTimer = [this] { Timer1_Timer(); };
 }

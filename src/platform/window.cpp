@@ -31,11 +31,3 @@ int32_t SetWindowPos(HWND window, HWND insertAfter, int, int, int, int, uint32_t
 bool IsTopMost(HWND window) { return window && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint); }
 
 }  // namespace platform
-
-namespace platform {
-
-void RaiseWindow(HWND window) {
-    if (window && window->isVisible()) window->raise();
-}
-
-}  // namespace platform

@@ -25,7 +25,14 @@ bool IsTopMost(HWND window);
 namespace platform {
 
 // Raises the window above its siblings in the stack. Where no window manager keeps a top-most
-// window above others, doing this now and then does.
+// window above others, doing this now and then does. Under a window manager the raise is asked of
+// it as a pager would ask it: a program's own restacking is subject to its focus-stealing
+// prevention, which KWin answers by marking the window as demanding attention.
 void RaiseWindow(HWND window);
+
+// Keeps the window out of task bars and pagers and from asking for attention, whatever the window
+// manager would decide for a window of its kind: it is told so before every map and once more when
+// it has taken the window on. Call once, before the window is first shown.
+void KeepOutOfTaskBars(HWND window);
 
 }  // namespace platform

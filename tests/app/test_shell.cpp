@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCursor>
 #include <QMenu>
 
 #include "app/forms.h"
@@ -99,6 +100,15 @@ TEST_F(Shell, TrayEventsShowTheMessageOrTheMenu) {
     main.mnuPopup->hide();
     main.TrayControl1.TrayEvent(7);
     EXPECT_EQ(boxes.size(), 1u);
+
+    // The tray is given this very menu to open itself at its icon; where it has (an X11 tray's icon
+    // pops it up at the click), the context click leaves it there.
+    EXPECT_EQ(main.TrayControl1.ShownMenu(), main.mnuPopup);
+    const QPoint atTheIcon = QCursor::pos() + QPoint(50, 60);
+    main.mnuPopup->popup(atTheIcon);
+    main.TrayControl1.TrayEvent(1);
+    EXPECT_EQ(main.mnuPopup->pos(), atTheIcon);
+    main.mnuPopup->hide();
 }
 
 TEST_F(Shell, QuitFromTheTrayMenuSavesLikeTheCloseBox) {

@@ -77,6 +77,7 @@ RunningProgram::RunningProgram(const QString& program, const QString& workingDir
         env.insert("HOME", options.home);
         env.remove("XDG_DATA_HOME");
     }
+    if (!options.sessionBus.isEmpty()) env.insert("DBUS_SESSION_BUS_ADDRESS", options.sessionBus);
     if (!options.fakeTime.isEmpty()) {
         const QString library = FakeTimeLibrary();
         if (library.isEmpty()) {

@@ -51,6 +51,9 @@ struct StartOptions {
     QString trustedCertificate;
     // HOME for the program (an installed launcher makes the user's folder under it).
     QString home;
+    // The D-Bus session bus the program is to find (DBUS_SESSION_BUS_ADDRESS), e.g. a private one
+    // where the test is the desktop's StatusNotifier tray.
+    QString sessionBus;
 };
 
 class RunningProgram {

@@ -1,7 +1,14 @@
 // The task tray: hiding the clock behind a tray icon (trayer is the tray host), its click and
-// context menu, choosing the mail program and quitting from the tray; and a desktop without a tray.
+// context menu, choosing the mail program and quitting from the tray; a StatusNotifier tray over
+// D-Bus (as KDE and GNOME's AppIndicator extension are); and a desktop without a tray.
 #include <gtest/gtest.h>
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSystemTrayIcon>
 
@@ -56,6 +63,92 @@ bool ChooseTrayMenuItem(const TreeWindow& icon, int n) {
     keys << "Return";
     Keys(keys);
     return Until([] { return !ProgramPopup().has_value(); });
+}
+
+// A private session bus with the desktop's side of a StatusNotifier tray on it: the watcher items
+// register with (and which says a host shows them), so that Qt hands the icon to it over D-Bus.
+class StatusNotifierWatcher : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+    Q_PROPERTY(int ProtocolVersion READ protocolVersion)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
+
+public:
+    StatusNotifierWatcher() {
+        bus_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        if (!bus_.waitForStarted(5000) || !Until([&] { return bus_.canReadLine(); }, 10000)) return;
+        address_ = QString::fromUtf8(bus_.readLine()).trimmed();
+        connection_ = QDBusConnection::connectToBus(address_, "status-notifier-watcher");
+        ready_ = connection_.isConnected() && connection_.registerService("org.kde.StatusNotifierWatcher") &&
+                 connection_.registerObject("/StatusNotifierWatcher", this,
+                                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                                QDBusConnection::ExportAllSignals);
+    }
+    ~StatusNotifierWatcher() override {
+        QDBusConnection::disconnectFromBus("status-notifier-watcher");
+        bus_.kill();
+        bus_.waitForFinished(3000);
+    }
+    bool ready() const { return ready_; }
+    QString address() const { return address_; }
+    QDBusConnection& connection() { return connection_; }
+
+    bool hostRegistered() const { return true; }
+    int protocolVersion() const { return 0; }
+    QStringList items() const { return items_; }
+    // Where the registered item answers: its bus name and object path.
+    QString itemService() const { return itemService_; }
+    QString itemPath() const { return itemPath_; }
+
+public slots:
+    // The argument is the item's bus name, or (in some implementations) its object path on the
+    // caller's connection.
+    void RegisterStatusNotifierItem(const QString& item) {
+        itemService_ = item.startsWith('/') ? message().service() : item;
+        itemPath_ = item.startsWith('/') ? item : QStringLiteral("/StatusNotifierItem");
+        items_ << item;
+        emit StatusNotifierItemRegistered(item);
+    }
+    void RegisterStatusNotifierHost(const QString&) {}
+
+signals:
+    void StatusNotifierItemRegistered(const QString& item);
+
+private:
+    QProcess bus_;
+    QString address_;
+    QDBusConnection connection_{QString()};
+    bool ready_ = false;
+    QStringList items_;
+    QString itemService_, itemPath_;
+};
+
+// One entry of a menu exported over com.canonical.dbusmenu: (id, properties, children).
+struct DBusMenuEntry {
+    int id = 0;
+    QVariantMap properties;
+    QList<DBusMenuEntry> children;
+    // The caption as the menu shows it, "-" for a separator.
+    QString caption() const {
+        return properties.value("type").toString() == "separator" ? QStringLiteral("-")
+                                                                  : properties.value("label").toString();
+    }
+};
+
+DBusMenuEntry ReadMenuEntry(const QDBusArgument& argument) {
+    DBusMenuEntry entry;
+    argument.beginStructure();
+    argument >> entry.id >> entry.properties;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        QDBusVariant child;
+        argument >> child;
+        entry.children << ReadMenuEntry(child.variant().value<QDBusArgument>());
+    }
+    argument.endArray();
+    argument.endStructure();
+    return entry;
 }
 
 }  // namespace
@@ -134,6 +227,87 @@ TEST_F(Tray, RoundTripThroughTheTrayThenQuitFromItKeepingTheMailProgram) {
     EXPECT_EQ(folder.iniValue("NAME").value_or("<none>").toStdString(), mailer.toStdString());
 }
 
+// KDE's tray, and GNOME's with the AppIndicator extension: the icon goes to the desktop over D-Bus,
+// the desktop shows the menu the program gives it where it puts the icon, and asks the program to
+// act on a click, waiting for the answer.
+TEST_F(Tray, AStatusNotifierTrayShowsTheMenuItIsGivenAndIsAnsweredAtOnce) {
+    StatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.ready()) << "no private session bus (Debian package dbus-daemon)";
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer("pop.example.org");
+    folder.writeAccount("alice", "alicepw");
+    StartOptions options;
+    options.sessionBus = watcher.address();
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+
+    // To the tray: the item registers with the watcher.
+    ASSERT_TRUE(ChooseMenuItem(*clock, kToTray));
+    EXPECT_TRUE(Until([&] { return !Viewable(*clock); })) << "the clock stayed on the screen";
+    ASSERT_TRUE(Until([&] { return !watcher.itemService().isEmpty(); })) << "no item registered with the watcher";
+    auto call = [&](const QString& path, const QString& interface, const QString& method, const QVariantList& args,
+                    int timeoutMs = 5000) {
+        QDBusMessage m = QDBusMessage::createMethodCall(watcher.itemService(), path, interface, method);
+        m.setArguments(args);
+        return watcher.connection().call(m, QDBus::Block, timeoutMs);
+    };
+
+    // The menu it hands to the tray: the tray menu's items, in their Japanese texts.
+    const QDBusMessage menuPath = call(watcher.itemPath(), "org.freedesktop.DBus.Properties", "Get",
+                                       {"org.kde.StatusNotifierItem", "Menu"});
+    ASSERT_EQ(menuPath.type(), QDBusMessage::ReplyMessage) << menuPath.errorMessage().toStdString();
+    const QString menu = menuPath.arguments().value(0).value<QDBusVariant>().variant().value<QDBusObjectPath>().path();
+    ASSERT_FALSE(menu.isEmpty() || menu == "/NO_DBUSMENU") << "no menu handed to the tray: " << menu.toStdString();
+    const QDBusMessage layout = call(menu, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList()});
+    ASSERT_EQ(layout.type(), QDBusMessage::ReplyMessage) << layout.errorMessage().toStdString();
+    const DBusMenuEntry root = ReadMenuEntry(layout.arguments().value(1).value<QDBusArgument>());
+    QStringList captions;
+    std::optional<int> showMain, quit;
+    for (const DBusMenuEntry& e : root.children) {
+        if (e.properties.value("visible", true).toBool()) captions << e.caption();
+        if (e.caption() == QStringLiteral("メイン画面を表示")) showMain = e.id;
+        if (e.caption() == QStringLiteral("終了")) quit = e.id;
+    }
+    EXPECT_EQ(captions, (QStringList{QStringLiteral("メイン画面を表示"), "-", QStringLiteral("終了")}));
+    ASSERT_TRUE(showMain && quit);
+
+    // Chosen in the tray's menu, "メイン画面を表示" brings the clock back; the program pops up no
+    // menu of its own anywhere.
+    call(menu, "com.canonical.dbusmenu", "Event",
+         {*showMain, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    EXPECT_TRUE(Until([&] { return Viewable(*clock); })) << "the clock did not come back";
+    EXPECT_FALSE(ProgramPopup().has_value()) << "the program popped up a menu of its own";
+
+    // A left click: the tray's call is answered at once, while the box it opens is still up. (A
+    // program that opened the box before answering would answer only once the box was closed; a
+    // look again after closing it, should the machine have been too busy to answer in time.)
+    bool answeredInTime = false;
+    qint64 tookMs = -1;
+    for (int attempt = 0; attempt < 3 && !answeredInTime; ++attempt) {
+        QElapsedTimer took;
+        took.start();
+        const QDBusMessage answer =
+            call(watcher.itemPath(), "org.kde.StatusNotifierItem", "Activate", {1200, 1000}, /*timeoutMs=*/100);
+        tookMs = took.elapsed();
+        const auto box = WaitForWindow("Vellumine");
+        ASSERT_TRUE(box) << "no message box after Activate";
+        answeredInTime = answer.type() == QDBusMessage::ReplyMessage;
+        Activate(*box);
+        Keys({"Return"});
+        ASSERT_TRUE(WaitUntilGone("Vellumine"));
+    }
+    EXPECT_TRUE(answeredInTime) << "Activate was not answered within 100 ms (last try: " << tookMs << " ms)";
+
+    // "終了" from the tray's menu ends the program as its close box does.
+    call(menu, "com.canonical.dbusmenu", "Event", {*quit, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u}, 1000);
+    ASSERT_TRUE(program.waitForExit()) << "the program did not end";
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(folder.iniValue("NAME").value_or("<none>").toStdString(), "未設定");
+}
+
 TEST_F(Tray, WithoutATrayTheClockStaysOnTheScreen) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "this desktop is meant to have no tray";
     ProgramFolder folder;
@@ -153,3 +327,5 @@ TEST_F(Tray, WithoutATrayTheClockStaysOnTheScreen) {
     EXPECT_TRUE(Viewable(*clock)) << "the clock was hidden with no tray to come back from";
     EXPECT_EQ(Info(*clock)->rect, placed);
 }
+
+#include "test_tray.moc"

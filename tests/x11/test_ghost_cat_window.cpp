@@ -39,9 +39,20 @@ TEST_F(GhostCatOnX11, ShapedTopMostAndWandering) {
     QWidget* w = cat.hWnd();
     ASSERT_TRUE(x11probe::Until([&] { return w->isVisible() && w->pos() == QPoint(403, 302); }));
 
-    // Above every other window, as the window manager records it.
+    // Above every other window, as the window manager records it; and no program of its own: out of
+    // the task bar and the pager, asking for no attention.
     EXPECT_TRUE(x11probe::Until([&] { return x11probe::NetWmState(w).contains("_NET_WM_STATE_ABOVE"); }))
         << x11probe::NetWmState(w).toStdString();
+    const QString state = x11probe::NetWmState(w);
+    EXPECT_TRUE(state.contains("_NET_WM_STATE_SKIP_TASKBAR")) << state.toStdString();
+    EXPECT_TRUE(state.contains("_NET_WM_STATE_SKIP_PAGER")) << state.toStdString();
+    EXPECT_FALSE(state.contains("_NET_WM_STATE_DEMANDS_ATTENTION")) << state.toStdString();
+    // The urgency bit (256) of WM_HINTS' flags.
+    const QString hints = x11probe::Run("xprop", {"-id", x11probe::WindowId(w), "-f", "WM_HINTS", "32i", "=$0", "WM_HINTS"});
+    bool read = false;
+    const int flags = hints.section('=', 1).trimmed().toInt(&read);
+    ASSERT_TRUE(read) << hints.toStdString();
+    EXPECT_EQ(flags & 256, 0) << hints.toStdString();
 
     // On the screen: the cat's pixels show, the silver around it does not.
     const QImage frame = cat.Picture1[Form1::FrameIndex(cat.StepsLeft, cat.StepX, cat.StepY)];
@@ -66,9 +77,20 @@ TEST_F(GhostCatOnX11, ShapedTopMostAndWandering) {
     const QString info = x11probe::Run("xwininfo", {"-id", x11probe::WindowId(w), "-shape"});
     EXPECT_TRUE(info.contains(QRegularExpression("Window shape extents:\\s+101x101\\+0\\+0"))) << info.toStdString();
 
-    // It goes on moving by itself.
+    // It goes on moving by itself, and each step puts it back on top of the other top-most windows
+    // (the window manager keeps the band above the rest, not the order within it).
+    QWidget* clock = forms::MainForm().hWnd();
+    auto stackedAbove = [](const QWidget* upper, const QWidget* lower) {
+        QStringList ids = x11probe::Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}).section('#', 1).split(',');
+        for (QString& id : ids) id = QString::number(id.trimmed().toULongLong(nullptr, 16));
+        const qsizetype u = ids.indexOf(x11probe::WindowId(upper)), l = ids.indexOf(x11probe::WindowId(lower));
+        return u >= 0 && l >= 0 && u > l;
+    };
+    clock->raise();
+    ASSERT_TRUE(x11probe::Until([&] { return stackedAbove(clock, w); }));
     loop->RunFor(1000);
     EXPECT_TRUE(x11probe::Until([&] { return w->pos() != origin; }));
+    EXPECT_TRUE(x11probe::Until([&] { return stackedAbove(w, clock); })) << "the cat stayed under the clock";
 }
 
 TEST_F(GhostCatOnX11, LeftButtonDragsItWithTheMouse) {
