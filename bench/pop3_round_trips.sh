@@ -46,10 +46,10 @@ proxy_pid=$proxy_PID
 read -r ready <&"${proxy[0]}"
 [[ $ready == ready ]] || { echo "the proxy did not start" >&2; exit 1; }
 split_port=$(free_port)
-coproc split { exec "$build/bench/pop3_split_server" "$split_port" 100 5000; }
-split_pid=$split_PID
-read -r ready <&"${split[0]}"
-[[ $ready == ready ]] || { echo "the split server did not start" >&2; exit 1; }
+"$build/bench/pop3_split_server" "$split_port" 100 5000 >"$d/split.out" &
+split_pid=$!
+for _ in $(seq 100); do grep -q ready "$d/split.out" && break; sleep 0.1; done
+grep -q ready "$d/split.out" || { echo "the split server did not start" >&2; exit 1; }
 
 now() { date +%s.%N; }
 # median and range of the numbers on stdin: "median min max"
