@@ -23,8 +23,8 @@
 //
 // Bounds, whatever the server claims: a count above kMaxMessages fails the login; sizes are kept for
 // at most kMaxKeptSizes messages (a later one's size is asked for with LIST n just ahead of its
-// RETR); a message's reply may be at most twice its LIST size plus kReplySlack, any reply at most
-// kMaxReply, and CAPA at most kMaxCapabilities. A reply past its bound breaks the connection off, as
+// RETR); a message's reply may be at most twice its LIST size plus kReplySlack, LIST's 64 octets a
+// message, CAPA kMaxCapabilities, and any other reply kMaxReply. A reply past its bound breaks the connection off, as
 // does a broken connection, and every call after that fails at once without touching the network.
 #include "platform/pop3_text.h"
 
