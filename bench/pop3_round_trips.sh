@@ -4,25 +4,31 @@
 # every reply) fetching the same Dovecot mailbox, side by side in one run:
 #   100 × 5 KB one round trip away (a proxy of our own on loopback holding every chunk 15 ms each
 #   way: a 30 ms round trip, a typical home line to a provider), and 1000 × 20 KB and 20 × 5 MB on
-#   loopback with no delay.
+#   loopback with no delay; and 100 × 5 KB on loopback from a server of the older kind (no CAPA, no
+#   PIPELINING, each reply written in two pieces with Nagle on: bench/pop3_split_server.cpp), where a
+#   client's delayed ACK stalls every reply.
 # Each client runs in a fresh process, in turn, the given number of times; prints the median with the
 # range, and the ratios of the medians. Ours and the floor time themselves from connect to the end;
 # curl is timed as a whole command (its start-up is a few ms). Judges nothing.
 # Needs root (Dovecot reads mail as nobody), dovecot-pop3d and curl.
-# Usage: bench/pop3_round_trips.sh [runs]   (default 5; BUILD_DIR=... for another build folder)
+# Usage: bench/pop3_round_trips.sh [runs]   (default 5; BUILD_DIR=... for another build folder;
+#   BEFORE=path/to/an/older/pop3_vs_curl to time an older check side by side, as "before")
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 source bench/dovecot-conf.sh
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target pop3_vs_curl pop3_floor latency_proxy >/dev/null
+cmake --build "$build" -j2 --target pop3_vs_curl pop3_floor latency_proxy pop3_split_server >/dev/null
+before=${BEFORE:-}
 
 d=$(mktemp -d /tmp/vellumine-rtt-bench-XXXXXX)
 chmod 755 "$d"
 proxy_pid=""
+split_pid=""
 cleanup() {
   [[ -n $proxy_pid ]] && kill "$proxy_pid" 2>/dev/null
+  [[ -n $split_pid ]] && kill "$split_pid" 2>/dev/null
   stop_dovecot
   rm -rf "$d"
 }
@@ -39,12 +45,17 @@ coproc proxy { exec "$build/bench/latency_proxy" "$proxy_port" "$port" 15; }
 proxy_pid=$proxy_PID
 read -r ready <&"${proxy[0]}"
 [[ $ready == ready ]] || { echo "the proxy did not start" >&2; exit 1; }
+split_port=$(free_port)
+"$build/bench/pop3_split_server" "$split_port" 100 5000 >"$d/split.out" &
+split_pid=$!
+for _ in $(seq 100); do grep -q ready "$d/split.out" && break; sleep 0.1; done
+grep -q ready "$d/split.out" || { echo "the split server did not start" >&2; exit 1; }
 
 now() { date +%s.%N; }
 # median and range of the numbers on stdin: "median min max"
 stats() { sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
 
-ours_time() { "$build/bench/pop3_vs_curl" "127.0.0.1:$1" "$2" pw | sed 's/.* seconds=\([0-9.]*\).*/\1/'; }
+ours_time() { "${3:-$build/bench/pop3_vs_curl}" "127.0.0.1:$1" "$2" pw | sed 's/.* seconds=\([0-9.]*\).*/\1/'; }
 floor_time() { "$build/bench/pop3_floor" "$1" "$2" pw "$3" | sed 's/seconds=\([0-9.]*\).*/\1/'; }
 curl_time() {
   local t0 t1
@@ -54,21 +65,30 @@ curl_time() {
   awk "BEGIN { printf \"%.4f\", $t1 - $t0 }"
 }
 
-printf '%-12s %4s  %-22s %-22s %-22s %10s %10s\n' mailbox rtt "ours s (range)" "curl s (range)" "floor s (range)" ours/floor ours/curl
-for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB $port 0"; do
+printf '%-14s %4s  %-22s %-22s %-22s %-22s %10s %10s %12s\n' mailbox rtt "ours s (range)" "before s (range)" \
+  "curl s (range)" "floor s (range)" ours/floor ours/curl before/floor
+for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB $port 0" "split 100 5KB/split $split_port 0"; do
   read -r box count size at rtt <<<"$row"
   # Once each, unmeasured, so that all read a warm mailbox.
   ours_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
-  o=(); c=(); f=()
+  [[ -n $before ]] && ours_time "$at" "$box" "$before" >/dev/null
+  o=(); b=(); c=(); f=()
   for _ in $(seq "$runs"); do
     o+=("$(ours_time "$at" "$box")")
+    [[ -n $before ]] && b+=("$(ours_time "$at" "$box" "$before")")
     c+=("$(curl_time "$at" "$box" "$count")")
     f+=("$(floor_time "$at" "$box" "$count")")
   done
   read -r om omin omax <<<"$(printf '%s\n' "${o[@]}" | stats)"
   read -r cm cmin cmax <<<"$(printf '%s\n' "${c[@]}" | stats)"
   read -r fm fmin fmax <<<"$(printf '%s\n' "${f[@]}" | stats)"
-  printf '%-12s %4s  %-22s %-22s %-22s %10.2f %10.2f\n' "$count×$size" "${rtt}ms" \
-    "$om ($omin–$omax)" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
-    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")"
+  bcol="-" bratio="-"
+  if [[ -n $before ]]; then
+    read -r bm bmin bmax <<<"$(printf '%s\n' "${b[@]}" | stats)"
+    bcol="$bm ($bmin–$bmax)"
+    bratio=$(awk "BEGIN { printf \"%.2f\", $bm / $fm }")
+  fi
+  printf '%-14s %4s  %-22s %-22s %-22s %-22s %10.2f %10.2f %12s\n' "$count×$size" "${rtt}ms" \
+    "$om ($omin–$omax)" "$bcol" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
+    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")" "$bratio"
 done

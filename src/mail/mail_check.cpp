@@ -58,14 +58,22 @@ void MainForm::CheckMail() {
                 count = platform::NMailPop3Authenticate(handle, core::Ansi(prog::PopUserId),
                                                         core::Ansi(prog::PopPassword), prog::ApopFlag != 0 ? -1 : 0);
                 if (count > 0) {
+                    // A failed message is passed over, but a lost connection ends the loop: every call
+                    // after it would fail at once, and a server may claim two thousand million messages.
+                    constexpr int32_t lost = platform::kNMailConnectionLost;
                     for (int32_t n = 1; n <= count; ++n) {
-                        platform::NMailPop3GetMailStatus(handle, n, first.data(), second.data(), third.data(),
-                                                         fourth.data(), 0);
-                        const int64_t size = std::clamp<int64_t>(platform::NMailPop3GetMailSize(handle, n), 0,
-                                                                 kLargestBody);
+                        if (platform::NMailPop3GetMailStatus(handle, n, first.data(), second.data(), third.data(),
+                                                             fourth.data(), 0) == lost) {
+                            break;
+                        }
+                        const int32_t reported = platform::NMailPop3GetMailSize(handle, n);
+                        if (reported == lost) break;
+                        const int64_t size = std::clamp<int64_t>(reported, 0, kLargestBody);
                         std::vector<char> body(size_t(size) + 1, ' ');
-                        platform::NMailPop3GetMail(handle, n, first.data(), second.data(), third.data(),
-                                                   fourth.data(), body.data(), int32_t(body.size()), 0, 0);
+                        if (platform::NMailPop3GetMail(handle, n, first.data(), second.data(), third.data(),
+                                                       fourth.data(), body.data(), int32_t(body.size()), 0, 0) == lost) {
+                            break;
+                        }
                     }
                 } else if (count < 0) {
                     int32_t size = kTextBuffer;

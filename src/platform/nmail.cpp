@@ -12,6 +12,7 @@ namespace platform {
 namespace {
 int32_t g_bufferSize = 8192;
 bool g_ready = false;
+int64_t g_messageCalls = 0;
 
 // Enough for any sensible program; a runaway one gets failures instead of exhausting descriptors.
 constexpr size_t kMaxHandles = 64;
@@ -57,6 +58,12 @@ std::shared_ptr<pop3::Session> sessionFor(int32_t handle) {
 
 void clearBuffers(char* b1, char* b2, char* b3, char* b4) {
     for (char* b : {b1, b2, b3, b4}) pop3::copyToBuffer({}, b, g_bufferSize);
+}
+
+// A failed call's result: whether the connection survived it.
+int32_t failed(const pop3::Session& session) {
+    failure(session.error());
+    return session.broken() ? kNMailConnectionLost : -1;
 }
 
 void fillBuffers(const pop3::HeaderInfo& header, char* b1, char* b2, char* b3, char* b4) {
@@ -124,24 +131,27 @@ int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std
 }
 
 int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t) {
+    ++g_messageCalls;
     clearBuffers(b1, b2, b3, b4);
     const auto session = sessionFor(handle);
     if (!session) return -1;
     pop3::HeaderInfo header;
     const bool ok = session->header(number, header);
     fillBuffers(header, b1, b2, b3, b4);
-    return ok ? 0 : failure(session->error());
+    return ok ? 0 : failed(*session);
 }
 
 int32_t NMailPop3GetMailSize(int32_t handle, int32_t number) {
+    ++g_messageCalls;
     const auto session = sessionFor(handle);
     if (!session) return -1;
     const int64_t size = session->size(number);
-    return size < 0 ? failure(session->error()) : static_cast<int32_t>(size);
+    return size < 0 ? failed(*session) : static_cast<int32_t>(size);
 }
 
 int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, char* body,
                          int32_t bodySize, int32_t, int32_t) {
+    ++g_messageCalls;
     clearBuffers(b1, b2, b3, b4);
     pop3::copyToBuffer({}, body, bodySize);
     const auto session = sessionFor(handle);
@@ -151,7 +161,7 @@ int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, cha
     const bool ok = session->fetch(number, header, sink);
     sink.finish();
     fillBuffers(header, b1, b2, b3, b4);
-    return ok ? static_cast<int32_t>(sink.written()) : failure(session->error());
+    return ok ? static_cast<int32_t>(sink.written()) : failed(*session);
 }
 
 int32_t NMailGetMessage(int32_t, char* buffer, int32_t* size) {
@@ -192,5 +202,7 @@ void NMailAddTrustedCertificates(const std::string& pemPath) {
 }
 
 void NMailClearTrustedCertificates() { library().trusted.clear(); }
+
+int64_t NMailPop3MessageCalls() { return g_messageCalls; }
 
 }  // namespace platform

@@ -18,6 +18,11 @@
 
 namespace platform {
 
+// What the status, size and fetch calls return, instead of -1, when the connection can no longer be
+// used (it broke, timed out, or the server misbehaved past a bound): every later call on the handle
+// fails at once too, so a caller walking the messages can stop there.
+constexpr int32_t kNMailConnectionLost = -2;
+
 // Makes the library ready; nothing to prepare for sockets on this system, so it always succeeds (0).
 int32_t NMailInitializeWinSock();
 // Option 1: the size in bytes of the text buffers the caller hands to the status and fetch calls.
@@ -45,17 +50,17 @@ int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std
 //   fourth = the whole header block as received, every line with its CR LF.
 // Any buffer may be null. The flags are not used.
 //
-// Reads the header of message `number` (with PIPELINING from its RETR, whose body then waits for
-// NMailPop3GetMail; else TOP n 0). Returns 0, or -1.
+// Reads the header of message `number` from its RETR, whose body then waits for NMailPop3GetMail.
+// Returns 0, or -1 (kNMailConnectionLost when the connection is gone).
 int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t flag);
 // The size in octets the server gives for the message (from the LIST read at login, else LIST n), a
-// negative one as 0; -1 on failure,
-// or when the size would not leave room for the NUL in a 32-bit buffer size.
+// negative one as 0; -1 on failure (kNMailConnectionLost when the connection is gone), or when the
+// size would not leave room for the NUL in a 32-bit buffer size.
 int32_t NMailPop3GetMailSize(int32_t handle, int32_t number);
 // Fetches the message (RETR n), dot-stuffing undone: its header into the four buffers as above, its
 // body (what follows the empty line after the header) into `body` of bodySize bytes, cut to fit and
 // NUL-terminated. Returns the number of body bytes written, or -1 (a message cut short by the server is
-// a failure, whatever part of it was written).
+// a failure, whatever part of it was written; kNMailConnectionLost when the connection is gone).
 int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, char* body,
                          int32_t bodySize, int32_t flag1, int32_t flag2);
 // Copies the text of the last failure (Japanese, with the server's own words when it had some) into
@@ -74,5 +79,8 @@ void NMailSetTimeouts(int connectMs, int replyMs);
 void NMailAddTrustedCertificates(const std::string& pemPath);
 // Forgets the certificates added above.
 void NMailClearTrustedCertificates();
+
+// How many status, size and fetch calls the library has answered since it was loaded (diagnostics).
+int64_t NMailPop3MessageCalls();
 
 }  // namespace platform

@@ -11,6 +11,10 @@
 #include <climits>
 #include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include "platform/net_wait.h"
 
 namespace platform::pop3 {
@@ -27,8 +31,14 @@ constexpr int kReceiveBuffer = 256 * 1024;
 constexpr qint64 kQtReadBuffer = 1 << 20;
 // RFC 2449 limits a command line to 255 octets, CR LF included.
 constexpr size_t kMaxCommand = 255;
-// The CAPA list is short; anything past this is ignored.
-constexpr size_t kMaxCapabilities = 64 * 1024;
+// A LIST line ("n octets") is short; servers that add to it stay well within this.
+constexpr uint64_t kMaxListLine = 64;
+
+// What a message's reply may take, by the size LIST gave (none: -1).
+uint64_t messageBound(int64_t size) {
+    if (size < 0 || static_cast<uint64_t>(size) >= kMaxReply / 2) return kMaxReply;
+    return std::min(kMaxReply, 2 * static_cast<uint64_t>(size) + kReplySlack);
+}
 
 const QList<QSslCertificate>& systemCertificates() {
     static const QList<QSslCertificate> list = QSslConfiguration::systemCaCertificates();
@@ -71,8 +81,9 @@ public:
 };
 
 // Reads the lines of a LIST reply ("n octets") as they stream in, keeping the sizes of messages 1, 2,
-// … for as long as the lines come in that order and make sense; a message past that is asked for
-// alone. Nothing but the sizes is kept, and at most one per message the server said it holds.
+// … for as long as the lines come in that order and make sense, up to kMaxKeptSizes; a message past
+// that is asked for alone. Nothing but the sizes is kept, at most one per message the server said it
+// holds.
 class SizeList : public Sink {
 public:
     SizeList(std::vector<int64_t>& sizes, int32_t count) : sizes_(sizes), count_(count) {}
@@ -86,7 +97,8 @@ public:
             if (!line_.empty() && line_.back() == '\r') line_.pop_back();
             const auto numbers = okNumbers("+OK " + line_);
             line_.clear();
-            if (!numbers || numbers->first != int64_t(sizes_.size()) + 1 || numbers->first > count_) {
+            if (!numbers || numbers->first != int64_t(sizes_.size()) + 1 || numbers->first > count_ ||
+                sizes_.size() >= kMaxKeptSizes) {
                 inOrder_ = false;
             } else {
                 sizes_.push_back(numbers->second);
@@ -230,6 +242,16 @@ bool Session::connect() {
     return breakOff(where + "(" + reason + ")");
 }
 
+void Session::ackAtOnce() {
+#ifdef TCP_QUICKACK
+    // Linux leaves quick-ACK mode on its own as the conversation goes back and forth, so it is set
+    // again before every wait; setting it also sends an ACK that is pending.
+    const qintptr fd = socket_->socketDescriptor();
+    const int one = 1;
+    if (fd >= 0) setsockopt(static_cast<int>(fd), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+}
+
 bool Session::send(const std::string& commands) {
     if (socket_->write(commands.data(), static_cast<qint64>(commands.size())) != static_cast<qint64>(commands.size())) {
         return breakOff("サーバーに送れませんでした(" + socketReason(*socket_) + ")");
@@ -267,6 +289,9 @@ bool Session::fill(ReplyTimer& timer) {
         if (n < 0 || socket_->state() != QAbstractSocket::ConnectedState) {
             return breakOff("サーバー " + displayName(address_) + " との接続が途中で切れました。");
         }
+        // What came is acknowledged now, not after the system's delayed-ACK pause: a server that writes
+        // a reply in two pieces (and waits for our ACK of the first) would otherwise stall on each.
+        ackAtOnce();
         const int wait = timer.waitMs();
         const bool came = wait > 0 && await([&] { return socket_->bytesAvailable() > 0 ||
                                                          socket_->state() != QAbstractSocket::ConnectedState; },
@@ -308,21 +333,24 @@ Session::Status Session::replyStatus(std::string& line) {
     return status;
 }
 
-bool Session::readBody(Sink& out, DotUnstuffer& unstuffer) {
+bool Session::readBody(Sink& out, DotUnstuffer& unstuffer, uint64_t& left) {
     ReplyTimer timer(limits_.replyMs);
     for (;;) {
         if (begin_ < end_) {
-            begin_ += unstuffer.feed(buffer_.data() + begin_, end_ - begin_, out);
+            const size_t took = unstuffer.feed(buffer_.data() + begin_, std::min<uint64_t>(end_ - begin_, left), out);
+            begin_ += took;
+            left -= took;
             if (unstuffer.lineTooLong()) return breakOff("サーバーの応答の行が長すぎます。");
             if (unstuffer.finished()) return true;
+            if (left == 0) return breakOff("サーバーの応答が長すぎます。");
         }
         if (!fill(timer)) return false;
     }
 }
 
-bool Session::readBody(Sink& out) {
+bool Session::readBody(Sink& out, uint64_t bound) {
     DotUnstuffer unstuffer(kMaxLine);
-    return readBody(out, unstuffer);
+    return readBody(out, unstuffer, bound);
 }
 
 bool Session::readHeaderPart(Held& held) {
@@ -337,9 +365,12 @@ bool Session::readHeaderPart(Held& held) {
             const char* start = buffer_.data() + begin_;
             const void* newline = std::memchr(start, '\n', end_ - begin_);
             const size_t piece = newline ? static_cast<size_t>(static_cast<const char*>(newline) - start) + 1 : end_ - begin_;
-            begin_ += held.unstuffer->feed(start, piece, *held.splitter);
+            const size_t took = held.unstuffer->feed(start, std::min<uint64_t>(piece, held.left), *held.splitter);
+            begin_ += took;
+            held.left -= took;
             if (held.unstuffer->lineTooLong()) return breakOff("サーバーの応答の行が長すぎます。");
             if (held.unstuffer->finished() || held.splitter->inBody()) break;
+            if (held.left == 0) return breakOff("サーバーの応答が長すぎます。");
             continue;
         }
         if (!fill(timer)) return false;
@@ -356,7 +387,7 @@ bool Session::skipReply() {
     if (status == Status::Broken) return false;
     if (status == Status::Ok && multiLine) {
         NullSink nothing;
-        if (!readBody(nothing)) return false;
+        if (!readBody(nothing, kMaxReply)) return false;
         pending_.pop_front();
     }
     return true;
@@ -367,7 +398,7 @@ bool Session::dropHeld() {
     held_ = Held{};
     if (!held.bodyPending) return true;
     NullSink nothing;
-    if (!readBody(nothing, *held.unstuffer)) return false;
+    if (!readBody(nothing, *held.unstuffer, held.left)) return false;
     pending_.pop_front();
     return true;
 }
@@ -386,7 +417,7 @@ bool Session::nextIs(int32_t retr) {
         settle();
         return false;
     }
-    while (pending_.front().retr != retr) {
+    while (pending_.front().retr != retr && pending_.front().list != retr) {
         if (!skipReply()) return false;
     }
     return true;
@@ -394,12 +425,20 @@ bool Session::nextIs(int32_t retr) {
 
 int64_t Session::sizeHint(int64_t number) const {
     // A message LIST did not size may be of any size: it goes ahead only when nothing else does.
-    return number <= static_cast<int64_t>(sizes_.size()) ? std::max<int64_t>(0, sizes_[number - 1]) : kMaxOctetsAhead;
+    return sized(number) ? std::max<int64_t>(0, sizes_[number - 1]) : kMaxOctetsAhead;
+}
+
+void Session::addMessage(int32_t number, std::vector<Sent>& to) const {
+    const std::string n = std::to_string(number);
+    // Its size goes just ahead of it, so that the size call finds it without settling what is in
+    // flight (which would throw the message's reply away and fetch it again).
+    if (!sized(number)) to.push_back({"LIST " + n, false, 0, number});
+    to.push_back({"RETR " + n, true, number});
 }
 
 bool Session::topUp(int32_t number) {
     std::vector<Sent> more;
-    if (pending_.empty()) more.push_back({"RETR " + std::to_string(number), true, number});
+    if (pending_.empty()) addMessage(number, more);
     int64_t last = number, octetsAhead = 0;
     size_t ahead = 0;
     for (const Sent& s : pending_) {
@@ -408,10 +447,10 @@ bool Session::topUp(int32_t number) {
         octetsAhead += sizeHint(s.retr);
         ++ahead;
     }
-    for (int64_t k = last + 1; k <= count_ && pending_.size() + more.size() < kMaxAhead; ++k) {
+    for (int64_t k = last + 1; k <= count_ && pending_.size() + more.size() + (sized(k) ? 1 : 2) <= kMaxAhead; ++k) {
         const int64_t octets = sizeHint(k);
         if (ahead > 0 && octetsAhead + octets > kMaxOctetsAhead) break;
-        more.push_back({"RETR " + std::to_string(k), true, static_cast<int32_t>(k)});
+        addMessage(static_cast<int32_t>(k), more);
         octetsAhead += octets;
         ++ahead;
     }
@@ -458,7 +497,7 @@ bool Session::readCapabilities(bool sent) {
     if (status == Status::Broken) return false;
     if (status == Status::Err) return true;  // an RFC 1939 server without CAPA: it offers nothing
     TextSink list(kMaxCapabilities);
-    if (!readBody(list)) return false;
+    if (!readBody(list, kMaxCapabilities)) return false;
     pending_.pop_front();
     size_t pos = 0;
     while (pos < list.text.size()) {
@@ -479,7 +518,7 @@ bool Session::readSizes(int32_t count) {
     if (status == Status::Broken) return false;
     if (status == Status::Err) return true;  // every size is then asked for alone
     SizeList sizes(sizes_, count);
-    if (!readBody(sizes)) return false;
+    if (!readBody(sizes, static_cast<uint64_t>(count) * kMaxListLine + kReplySlack)) return false;
     pending_.pop_front();
     return true;
 }
@@ -533,15 +572,12 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         logIn.push_back({"USER " + user});
         logIn.push_back({"PASS " + password});
     }
-    // With PIPELINING the whole login goes out at once; a refusal is then answered by -ERR to the
-    // rest, which is read and dropped.
+    // With PIPELINING, USER and PASS go out together (both are read by the server's login process; a
+    // refusal is then answered by -ERR to PASS, which is read and dropped). Nothing else goes with
+    // them: the server may hand the connection to another process at PASS and lose what followed.
     const size_t steps = logIn.size();
     const bool together = offersPipelining_;
-    if (together) {
-        logIn.push_back({"STAT"});
-        logIn.push_back({"LIST", true});
-        if (!sendCommands(logIn)) return -1;
-    }
+    if (together && !sendCommands(logIn)) return -1;
     std::string line;
     for (size_t i = 0; i < steps; ++i) {
         if (!together && !sendCommands({logIn[i]})) return -1;
@@ -549,12 +585,12 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         if (status == Status::Broken) return -1;
         if (status == Status::Err) return refuse("認証に失敗しました。" + serverSays(line));
     }
-    if (!together && !sendCommands({{"STAT"}})) return -1;
+    if (!sendCommands(together ? std::vector<Sent>{{"STAT"}, {"LIST", true}} : std::vector<Sent>{{"STAT"}})) return -1;
     const Status status = replyStatus(line);
     if (status == Status::Broken) return -1;
     if (status == Status::Err) return refuse("メールボックスの状態を取得できませんでした。" + serverSays(line));
     const auto numbers = okNumbers(line);
-    if (!numbers || numbers->first < 0 || numbers->first > INT32_MAX) {
+    if (!numbers || numbers->first < 0 || numbers->first > kMaxMessages) {
         return abandon("サーバーの STAT の応答が正しくありません: " + printableServerText(line));
     }
     loggedIn_ = true;
@@ -572,68 +608,84 @@ void Session::setHeader(HeaderInfo& out, const std::string& block) const {
     out.from = headerField(out.block, "From");
 }
 
-bool Session::readMessage(HeaderInfo& out, Sink* body) {
-    HeaderSplitter message(body);
-    const bool complete = readBody(message);
-    setHeader(out, message.header());
-    return complete;
+bool Session::begin(int32_t number) {
+    // Whatever is held or in flight before this message is read and dropped (calls out of the
+    // program's order); without PIPELINING nothing else is in flight.
+    const bool queued = offersPipelining_ && nextIs(number);
+    if (broken_ || (!queued && !settle())) return false;
+    if (offersPipelining_ ? !topUp(number) : !sendCommands({sized(number) ? Sent{"RETR " + std::to_string(number), true, number}
+                                                                       : Sent{"LIST " + std::to_string(number), false, 0, number}})) {
+        return false;
+    }
+    Held held;
+    held.number = number;
+    int64_t size = sized(number) ? sizes_[number - 1] : -1;
+    if (!sized(number)) {
+        held.listed = true;
+        held.listStatus = replyStatus(held.listLine);
+        if (held.listStatus == Status::Broken) return false;
+        const auto numbers = held.listStatus == Status::Ok ? okNumbers(held.listLine) : std::nullopt;
+        if (numbers) size = numbers->second;
+        if (!offersPipelining_ && !sendCommands({{"RETR " + std::to_string(number), true, number}})) return false;
+    }
+    held.left = messageBound(size);
+    const Status status = replyStatus(held.statusLine);
+    if (status == Status::Broken) return false;
+    held.ok = status == Status::Ok;
+    if (held.ok && !readHeaderPart(held)) return false;
+    if (held.ok && !held.bodyPending) pending_.pop_front();
+    held_ = std::move(held);
+    return true;
 }
 
 bool Session::header(int32_t number, HeaderInfo& out) {
     Busy busy(*this);
     out = {};
     if (!inTransaction(number)) return false;
-    const std::string n = std::to_string(number);
-    const std::string refused = "メッセージ " + n + " のヘッダーを取得できませんでした。";
-    std::string line;
-    if (!offersPipelining_) {
-        if (!settle() || !sendCommands({{"TOP " + n + " 0", true}})) return false;
-        const Status status = replyStatus(line);
-        if (status == Status::Broken) return false;
-        if (status == Status::Err) return fail(refused + serverSays(line));
-        const bool complete = readMessage(out, nullptr);
-        if (complete) pending_.pop_front();
-        return complete;
+    if (held_.number != number && !begin(number)) return false;
+    if (!held_.ok) {
+        return fail("メッセージ " + std::to_string(number) + " のヘッダーを取得できませんでした。" + serverSays(held_.statusLine));
     }
-    if (held_.number != number) {
-        nextIs(number);
-        if (broken_ || !topUp(number)) return false;
-        Held held;
-        held.number = number;
-        const Status status = replyStatus(held.statusLine);
-        if (status == Status::Broken) return false;
-        held.ok = status == Status::Ok;
-        if (held.ok && !readHeaderPart(held)) return false;
-        if (held.ok && !held.bodyPending) pending_.pop_front();
-        held_ = std::move(held);
-    }
-    if (!held_.ok) return fail(refused + serverSays(held_.statusLine));
     out = held_.header;
     return true;
 }
 
+int64_t Session::sizeFrom(Status status, const std::string& line, int32_t number) {
+    const std::string n = std::to_string(number);
+    if (status == Status::Err) {
+        fail("メッセージ " + n + " の大きさを取得できませんでした。" + serverSays(line));
+        return -1;
+    }
+    const auto numbers = okNumbers(line);
+    if (!numbers) {
+        fail("メッセージ " + n + " の大きさの応答が正しくありません: " + printableServerText(line));
+        return -1;
+    }
+    return numbers->second;
+}
+
 int64_t Session::size(int32_t number) {
     Busy busy(*this);
-    const auto refuse = [this](std::string message) { fail(std::move(message)); return int64_t{-1}; };
     if (!inTransaction(number)) return -1;
-    const std::string n = std::to_string(number);
     int64_t octets = 0;
-    if (number <= static_cast<int64_t>(sizes_.size())) {
+    if (sized(number)) {
         octets = sizes_[number - 1];
+    } else if (held_.number == number && held_.listed) {
+        octets = sizeFrom(held_.listStatus, held_.listLine, number);
+        if (octets == -1) return -1;
     } else {
-        // Not in the list: asked for alone, after whatever is in flight.
+        // Asked for out of the program's order: alone, after whatever is in flight.
         std::string line;
-        if (!settle() || !sendCommands({{"LIST " + n}})) return -1;
+        if (!settle() || !sendCommands({{"LIST " + std::to_string(number)}})) return -1;
         const Status status = replyStatus(line);
         if (status == Status::Broken) return -1;
-        if (status == Status::Err) return refuse("メッセージ " + n + " の大きさを取得できませんでした。" + serverSays(line));
-        const auto numbers = okNumbers(line);
-        if (!numbers) return refuse("メッセージ " + n + " の大きさの応答が正しくありません: " + printableServerText(line));
-        octets = numbers->second;
+        octets = sizeFrom(status, line, number);
+        if (octets == -1) return -1;
     }
     // The caller makes a buffer of size + 1 from what we return.
     if (octets > INT32_MAX - 1) {
-        return refuse("メッセージ " + n + " の大きさ (" + std::to_string(octets) + " オクテット) が大きすぎます。");
+        fail("メッセージ " + std::to_string(number) + " の大きさ (" + std::to_string(octets) + " オクテット) が大きすぎます。");
+        return -1;
     }
     return std::max<int64_t>(0, octets);
 }
@@ -642,30 +694,17 @@ bool Session::fetch(int32_t number, HeaderInfo& out, Sink& body) {
     Busy busy(*this);
     out = {};
     if (!inTransaction(number)) return false;
-    const std::string n = std::to_string(number);
-    const std::string refused = "メッセージ " + n + " を取得できませんでした。";
-    if (held_.number == number) {
-        // Its header was read: the rest of the same reply is the body.
-        Held held = std::move(held_);
-        held_ = Held{};
-        if (!held.ok) return fail(refused + serverSays(held.statusLine));
-        out = held.header;
-        if (!held.bodyPending) return true;
-        held.relay->to = &body;
-        if (!readBody(*held.splitter, *held.unstuffer)) return false;
-        pending_.pop_front();
-        return true;
-    }
-    const bool queued = offersPipelining_ && nextIs(number);
-    if (broken_) return false;
-    if (!queued && (!settle() || !sendCommands({{"RETR " + n, true, number}}))) return false;
-    std::string line;
-    const Status status = replyStatus(line);
-    if (status == Status::Broken) return false;
-    if (status == Status::Err) return fail(refused + serverSays(line));
-    const bool complete = readMessage(out, &body);
-    if (complete) pending_.pop_front();
-    return complete;
+    // Its header was read by the status call (or is read now): the rest of the same reply is the body.
+    if (held_.number != number && !begin(number)) return false;
+    Held held = std::move(held_);
+    held_ = Held{};
+    if (!held.ok) return fail("メッセージ " + std::to_string(number) + " を取得できませんでした。" + serverSays(held.statusLine));
+    out = held.header;
+    if (!held.bodyPending) return true;
+    held.relay->to = &body;
+    if (!readBody(*held.splitter, *held.unstuffer, held.left)) return false;
+    pending_.pop_front();
+    return true;
 }
 
 void Session::quit() {

@@ -10,11 +10,22 @@
 // at least ~1 KB/s), so a server that trickles a byte now and then still fails after about replyMs,
 // while a large message on a slow line keeps going.
 //
-// Round trips: the sizes of all messages come from one LIST at login. When the server offers
-// PIPELINING, the login commands go out together, and a message's header comes from its RETR (read up
-// to the end of the header; the body follows in fetch), with the RETRs of the next messages sent ahead
-// within a window (kMaxAhead commands, kMaxOctetsAhead octets by the sizes LIST gave), so that a
+// Round trips: the sizes of all messages come from one LIST after login. Nothing that needs the
+// logged-in state goes out before the login has been answered: servers such as Courier and perdition
+// hand the connection to another process at PASS and lose whatever came with it. When the server
+// offers PIPELINING, USER and PASS go out together, then STAT and LIST together. A message's header
+// always comes from its RETR (read up to the end of the header; the body follows in fetch), so a
+// message costs one command on every server. With PIPELINING the RETRs of the next messages are sent
+// ahead within a window (kMaxAhead commands, kMaxOctetsAhead octets by the sizes LIST gave), so that a
 // mailbox costs a few round trips whatever its count. Without PIPELINING one command goes at a time.
+// Every reply is acknowledged at once, so a server that writes a reply in pieces is not held up by a
+// delayed ACK.
+//
+// Bounds, whatever the server claims: a count above kMaxMessages fails the login; sizes are kept for
+// at most kMaxKeptSizes messages (a later one's size is asked for with LIST n just ahead of its
+// RETR); a message's reply may be at most twice its LIST size plus kReplySlack, LIST's 64 octets a
+// message, CAPA kMaxCapabilities, and any other reply kMaxReply. A reply past its bound breaks the connection off, as
+// does a broken connection, and every call after that fails at once without touching the network.
 #include "platform/pop3_text.h"
 
 #include <QList>
@@ -35,7 +46,7 @@ struct Limits {
     int replyMs = 30'000;
 };
 
-// What the header of a message says (TOP n 0 or the header part of RETR n).
+// What the header of a message says (the header part of RETR n).
 struct HeaderInfo {
     std::string subject, date, from, block;
 };
@@ -45,6 +56,15 @@ struct HeaderInfo {
 // milliseconds busy with small messages; the memory it can cost is bounded by the octets.
 constexpr size_t kMaxAhead = 256;
 constexpr int64_t kMaxOctetsAhead = 4 << 20;
+// No mailbox a desk clock checks holds more messages than this (a check downloads every one of them).
+constexpr int64_t kMaxMessages = 10'000'000;
+// Sizes from LIST kept at most: 1 MB, whatever the count.
+constexpr size_t kMaxKeptSizes = size_t{1} << 17;
+// What a message's reply may exceed its LIST size by (servers rewrite headers, count line ends
+// differently), over twice the size; and the bound on any reply, sized or not.
+constexpr uint64_t kReplySlack = 64 * 1024;
+constexpr uint64_t kMaxReply = uint64_t{512} << 20;
+constexpr uint64_t kMaxCapabilities = 64 * 1024;
 
 class Session {
 public:
@@ -59,7 +79,7 @@ public:
     // TLS (from the start, or through STLS when CAPA offers it), the greeting, USER/PASS or APOP, STAT,
     // and LIST for the sizes. Returns the message count, or -1.
     int32_t login(const std::string& user, const std::string& password, bool apop);
-    // The header: from RETR n with PIPELINING (its body is kept in the stream for fetch), else TOP n 0.
+    // The header, from RETR n (its body is kept in the stream for fetch).
     bool header(int32_t number, HeaderInfo& out);
     // The size LIST gave (a negative one as 0), or -1.
     int64_t size(int32_t number);
@@ -73,6 +93,8 @@ public:
 
     // Whether a call of this session is under way (a handler run by its waits may try another).
     bool busy() const { return busy_ > 0; }
+    // Whether the connection can no longer be used: every call from now on fails at once.
+    bool broken() const { return broken_ || !socket_; }
     // Why the last call failed, in Japanese, for the user.
     const std::string& error() const { return error_; }
 
@@ -83,6 +105,7 @@ private:
         std::string command;
         bool multiLine = false;  // after +OK, lines up to "."
         int32_t retr = 0;        // the message of a RETR
+        int32_t list = 0;        // the message of a LIST n sent just ahead of its RETR
     };
     // Where the body of a message whose header was read goes when it is fetched.
     struct Relay : Sink {
@@ -97,6 +120,11 @@ private:
         bool ok = false;
         bool bodyPending = false;  // the rest of the reply is still in the stream
         std::string statusLine;
+        uint64_t left = 0;  // octets the rest of the reply may still take
+        // The answer to LIST n, for a message whose size the first LIST did not keep.
+        bool listed = false;
+        Status listStatus = Status::Err;
+        std::string listLine;
         HeaderInfo header;
         std::unique_ptr<DotUnstuffer> unstuffer;
         std::unique_ptr<Relay> relay;
@@ -115,19 +143,23 @@ private:
     bool fill(ReplyTimer& timer);
     Status readStatus(std::string& line);
     Status replyStatus(std::string& line);
-    bool readBody(Sink& out, DotUnstuffer& unstuffer);
-    bool readBody(Sink& out);
+    bool readBody(Sink& out, DotUnstuffer& unstuffer, uint64_t& left);
+    bool readBody(Sink& out, uint64_t bound);
     bool readHeaderPart(Held& held);
     bool skipReply();
     bool dropHeld();
     bool settle();
     bool nextIs(int32_t retr);
     bool topUp(int32_t number);
+    bool begin(int32_t number);
+    void addMessage(int32_t number, std::vector<Sent>& to) const;
+    bool sized(int64_t number) const { return number <= static_cast<int64_t>(sizes_.size()); }
     int64_t sizeHint(int64_t number) const;
+    int64_t sizeFrom(Status status, const std::string& line, int32_t number);
+    void ackAtOnce();
     bool startTls();
     bool readCapabilities(bool sent = false);  // sent: CAPA already went out
     bool readSizes(int32_t count);
-    bool readMessage(HeaderInfo& out, Sink* body);
     void setHeader(HeaderInfo& out, const std::string& block) const;
     std::string serverSays(const std::string& line) const;
 
@@ -149,7 +181,8 @@ private:
     int busy_ = 0;
 
     int32_t count_ = 0;
-    // Sizes from LIST, for messages 1, 2, … as far as its lines came in order and made sense.
+    // Sizes from LIST, for messages 1, 2, … as far as its lines came in order and made sense, and no
+    // further than kMaxKeptSizes.
     std::vector<int64_t> sizes_;
     std::deque<Sent> pending_;
     Held held_;

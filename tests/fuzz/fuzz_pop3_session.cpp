@@ -221,24 +221,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Say("authenticate", apop, count);
     FUZZ_CHECK(count >= -1, "message count below -1");
 
+    bool lost = false;  // once the connection is gone, every call says so
+    const auto lostStays = [&](int32_t r) {
+        FUZZ_CHECK(!lost || r == kNMailConnectionLost, "a call after a lost connection returned " + std::to_string(r));
+        lost = lost || r == kNMailConnectionLost;
+    };
     for (const Call& c : calls) {
         fuzz::FencedBuffer b1(static_cast<size_t>(bufferSize)), b2(static_cast<size_t>(bufferSize)),
             b3(static_cast<size_t>(bufferSize)), b4(static_cast<size_t>(bufferSize));
         if (c.kind == 0) {
             const int32_t r = NMailPop3GetMailStatus(handle, c.number, b1.data(), b2.data(), b3.data(), b4.data(), 0);
             Say("status", c.number, r);
-            FUZZ_CHECK(r == 0 || r == -1, "status call returned " + std::to_string(r));
+            if (count >= 0) lostStays(r);
+            FUZZ_CHECK(r == 0 || r == -1 || r == kNMailConnectionLost, "status call returned " + std::to_string(r));
         } else if (c.kind == 1) {
             const int32_t r = NMailPop3GetMailSize(handle, c.number);
             Say("size", c.number, r);
-            FUZZ_CHECK(r >= -1 && r < INT32_MAX, "size call returned " + std::to_string(r));
+            if (count >= 0) lostStays(r);
+            FUZZ_CHECK(r >= kNMailConnectionLost && r < INT32_MAX, "size call returned " + std::to_string(r));
             continue;
         } else {
             fuzz::FencedBuffer body(bodySize > 0 ? static_cast<size_t>(bodySize) : 0);
             const int32_t r = NMailPop3GetMail(handle, c.number, b1.data(), b2.data(), b3.data(), b4.data(),
                                                body.data(), bodySize, 0, 0);
             Say("fetch", c.number, r);
-            FUZZ_CHECK(r >= -1 && (r == -1 || r < std::max(bodySize, 1)),
+            if (count >= 0) lostStays(r);
+            FUZZ_CHECK(r >= kNMailConnectionLost && (r < 0 || r < std::max(bodySize, 1)),
                        "fetch returned " + std::to_string(r) + " for a body buffer of " + std::to_string(bodySize));
             FUZZ_CHECK(body.FencesIntact(), "body written outside its " + std::to_string(bodySize) + " bytes");
             if (bodySize > 0) FUZZ_CHECK(body.Terminated(), "body not NUL-terminated");

@@ -335,3 +335,33 @@ TEST_F(StalledServer, ClosingDuringACheckEndsTheProgramAtOnceSayingNothingMore) 
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_TRUE(boxes.empty());
 }
+
+TEST_F(StalledServer, AnImpossibleCountOrAHangUpEndsTheCheckAtOnce) {
+    // New mail would start the mail program, and none is chosen: a check that gets a count shows nothing.
+    MainForm& main = Start("[EXEINI]\r\nNUMBER2=0\r\nNUMBER3=1\r\n");
+    const std::string loggedIn = "+OK ready\r\n+OK\r\nPIPELINING\r\n.\r\n+OK\r\n+OK\r\n";
+    struct Case {
+        std::string rest;    // what the server says after the login, before it hangs up
+        int64_t calls;       // the message calls the check makes
+        bool box;            // "エラー"
+    };
+    for (const Case& c : {Case{"+OK 2147483647 0\r\n", 0, true}, Case{"+OK 9999999 0\r\n+OK\r\n1 100\r\n", 1, false}}) {
+        SCOPED_TRACE(c.rest);
+        const int connection = server.Taken();
+        At(100, [&] {
+            server.TakeWaiting();
+            server.Say(connection, loggedIn + c.rest);
+            server.HangUp(connection);
+        });
+        boxes.clear();
+        const int64_t calls = platform::NMailPop3MessageCalls();
+        const int64_t start = loop->Elapsed();
+        main.Command8_Click();
+        EXPECT_LT(loop->Elapsed() - start, 1000);
+        EXPECT_EQ(platform::NMailPop3MessageCalls() - calls, c.calls);
+        ASSERT_EQ(boxes.size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_TRUE(boxes[0].contains(QStringLiteral("2147483647"))) << boxes[0].toStdString();
+        }
+    }
+}

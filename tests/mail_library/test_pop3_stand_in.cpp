@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/nmail.h"
+#include "platform/pop3_session.h"
 #include "support/dovecot_check.h"
 #include "support/hand_server.h"
 
@@ -26,7 +27,8 @@ namespace {
 struct Answer {
     std::string bytes;
     bool hangUp = false;
-    int paceMs = 0;  // send a byte at a time, this far apart
+    int paceMs = 0;       // send a byte at a time, this far apart
+    std::string endless = "";  // then this, over and over, until the client goes away
 };
 using Rule = std::function<std::optional<Answer>(const std::string& command)>;
 
@@ -54,12 +56,14 @@ std::string stuffed(const std::string& text) {
 }
 
 // One connection on a loopback port, served in a thread: the rule first, then a plain mailbox of
-// testMessage(1..count). Every line the client sent is kept.
+// testMessage(1..count). Every line the client sent is kept. Like Courier's, a server that changes
+// hands at login drops whatever it read after PASS.
 class StandIn {
 public:
     explicit StandIn(Rule rule = {}, int count = 3, bool pipelining = false,
-                     Answer greeting = {"+OK stand-in ready <77.1@stand.in>\r\n"})
-        : rule_(std::move(rule)), count_(count), pipelining_(pipelining), listen_(LoopbackSocket(port_)) {
+                     Answer greeting = {"+OK stand-in ready <77.1@stand.in>\r\n"}, bool dropsAfterPass = false)
+        : rule_(std::move(rule)), count_(count), pipelining_(pipelining), dropsAfterPass_(dropsAfterPass),
+          listen_(LoopbackSocket(port_)) {
         listen(listen_, 4);
         thread_ = std::thread([this, greeting] {
             serve(greeting);
@@ -87,6 +91,11 @@ private:
         for (size_t i = 0; i < a.bytes.size(); i += step) {
             if (a.paceMs) std::this_thread::sleep_for(std::chrono::milliseconds(a.paceMs));
             if (send(conn_, a.bytes.data() + i, std::min(step, a.bytes.size() - i), MSG_NOSIGNAL) < 0) return false;
+        }
+        if (!a.endless.empty()) {
+            const std::string lots = [&] { std::string l; while (l.size() < 65536) l += a.endless; return l; }();
+            while (send(conn_, lots.data(), lots.size(), MSG_NOSIGNAL) > 0) {}
+            return false;
         }
         return !a.hangUp;
     }
@@ -127,6 +136,7 @@ private:
                 }
                 const std::optional<Answer> ruled = rule_ ? rule_(line) : std::nullopt;
                 if (!say(ruled ? *ruled : standard(line))) return;
+                if (dropsAfterPass_ && line.rfind("PASS ", 0) == 0) pending.clear();
             }
         }
     }
@@ -134,6 +144,7 @@ private:
     Rule rule_;
     int count_;
     bool pipelining_;
+    bool dropsAfterPass_;
     int port_ = 0;
     int listen_;
     std::atomic<int> conn_{-1};
@@ -142,20 +153,20 @@ private:
     std::vector<std::string> lines_;
 };
 
-// What the client sends for the program's check: with PIPELINING the whole login at once and a RETR
-// per message (the header comes from it); without, one command at a time, LIST for the sizes only
-// when there are messages, and TOP for each header.
+// What the client sends for the program's check: one RETR per message (the header comes from it),
+// never TOP; STAT only once logged in; with PIPELINING, STAT and LIST together, else LIST only when
+// there are messages.
 std::vector<std::string> commandsFor(int count, bool pipelining, bool loggedIn = true) {
     std::vector<std::string> c = {"CAPA", "USER alice", "PASS secret"};
-    if (loggedIn || pipelining) c.push_back("STAT");
-    if (pipelining || (loggedIn && count > 0)) c.push_back("LIST");
-    for (int n = 1; n <= count; ++n) {
-        const std::string num = std::to_string(n);
-        if (!pipelining) c.push_back("TOP " + num + " 0");
-        c.push_back("RETR " + num);
-    }
+    if (loggedIn) c.push_back("STAT");
+    if (loggedIn && (pipelining || count > 0)) c.push_back("LIST");
+    for (int n = 1; n <= count; ++n) c.push_back("RETR " + std::to_string(n));
     c.push_back("QUIT");
     return c;
+}
+
+size_t times(const std::vector<std::string>& lines, const std::string& line) {
+    return size_t(std::count(lines.begin(), lines.end(), line));
 }
 
 // A LIST reply giving message 1 this line and messages 2 and 3 their true sizes.
@@ -184,22 +195,12 @@ std::function<void(const Check&)> mails(std::function<void(const Check&)> verify
     };
 }
 
-// Answers the command with a reply that never ends, then stays silent.
-Rule unendingReplyTo(const std::string& command, const std::string& start) {
-    auto seen = std::make_shared<bool>(false);
-    return [=](const std::string& c) -> std::optional<Answer> {
-        if (*seen) return Answer{""};
-        if (c != command) return std::nullopt;
-        *seen = true;
-        return Answer{start};
-    };
-}
-
 }  // namespace
 
 TEST_P(Pop3StandInEither, CommandsInTheProgramsOrderAndMessagesIntact) {
-    for (int count : {0, 3}) {
-        StandIn server({}, count, GetParam());
+    for (const auto& [count, dropsAfterPass] : {std::pair{0, false}, {3, false}, {3, true}}) {
+        SCOPED_TRACE(dropsAfterPass ? "drops what follows PASS" : "plain");
+        StandIn server({}, count, GetParam(), {"+OK stand-in ready <77.1@stand.in>\r\n"}, dropsAfterPass);
         const Check check = runProgramCheck(server.address(), "alice", "secret");
         ASSERT_EQ(check.count, count) << check.failure;
         EXPECT_EQ(server.lines(), commandsFor(count, GetParam()));
@@ -221,13 +222,13 @@ TEST_P(Pop3StandInEither, CommandsInTheProgramsOrderAndMessagesIntact) {
 }
 
 TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
-    const bool pipelined = GetParam();
     struct Case {
         const char* name;
         Rule rule;
         std::function<void(const Check&)> verify;
         bool laterMessagesFine = true;  // the connection survives: messages 2 and 3 arrive whole
         Answer greeting = {"+OK hi <1.2@x>\r\n"};
+        std::function<void(const std::vector<std::string>&)> heard = {};  // the server's command log
     };
     const auto loginFails = [](const char* says) {
         return [=](const Check& c) {
@@ -236,9 +237,20 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
         };
     };
     const auto cutOff = [](const Check& c) {
-        EXPECT_LT(c.mails[0].mailResult, 0);
-        EXPECT_LT(c.mails[1].statusResult, 0);
+        EXPECT_EQ(c.mails[0].mailResult, kNMailConnectionLost);
+        EXPECT_EQ(c.mails[1].statusResult, kNMailConnectionLost);
         EXPECT_NE(lastFailure().find("途中で切れました"), std::string::npos) << lastFailure();
+    };
+    // A reply past its bound: that message fails, and so does everything after it, at once.
+    const auto tooLong = [](int failsAt) {
+        return mails([=](const Check& c) {
+            EXPECT_EQ(failsAt == 0 ? c.mails[0].statusResult : c.mails[0].mailResult, kNMailConnectionLost);
+            EXPECT_EQ(c.mails[2].mailResult, kNMailConnectionLost);
+            EXPECT_NE(lastFailure().find("応答が長すぎます"), std::string::npos) << lastFailure();
+        });
+    };
+    const auto fetchedOnce = [](const std::vector<std::string>& lines) {
+        for (int n : {1, 2, 3}) EXPECT_EQ(times(lines, "RETR " + std::to_string(n)), 1u) << n;
     };
     const std::string header = "Subject: s1\r\n\r\n";
     const std::vector<Case> cases = {
@@ -257,17 +269,26 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
         {"STAT -ERR", on("STAT", {"-ERR locked\r\n"}), loginFails("-ERR locked"), false},
         {"STAT garbage", on("STAT", {"+OK many\r\n"}), loginFails("+OK many"), false},
         {"STAT absurd count", on("STAT", {"+OK 99999999999 1\r\n"}), loginFails("99999999999"), false},
-        // Without PIPELINING the header comes from TOP; with it from RETR, so TOP's faults do not touch it.
-        {"TOP -ERR", on("TOP 1 0", {"-ERR no top\r\n"}),
-         mails([pipelined](const Check& c) {
-             EXPECT_EQ(c.mails[0].statusResult < 0, !pipelined);
-             EXPECT_EQ(c.mails[0].body, "body 1\r\n.dotted\r\n");
-         })},
-        {"TOP without its terminator, then silence", unendingReplyTo("TOP 1 0", "+OK\r\n" + header),
-         mails([pipelined](const Check& c) { EXPECT_EQ(c.mails[0].statusResult < 0, !pipelined); }), pipelined},
-        // Sizes come from one LIST; a message it leaves out is asked for alone.
+        {"STAT count no mailbox has", on("STAT", {"+OK 20000000 1\r\n"}), loginFails("20000000"), false},
+        {"endless CAPA", on("CAPA", {"+OK\r\n", false, 0, "X-FILLER\r\n"}), loginFails("長すぎ"), false},
+        {"endless header", on("RETR 1", {"+OK\r\nSubject: s1\r\n", false, 0, "X-Filler: y\r\n"}), tooLong(0), false},
+        {"endless RETR", on("RETR 1", {"+OK\r\n" + header, false, 0, "yyyyyyy\r\n"}), tooLong(1), false},
+        {"RETR far past its size", on("RETR 1", {"+OK\r\n" + header + std::string(200'000, 'y') + "\r\n.\r\n"}),
+         tooLong(1), false},
+        // Sizes come from one LIST; a message it leaves out is asked for alone, just ahead of its RETR.
         {"LIST -ERR", either(on("LIST", {"-ERR no list\r\n"}), on("LIST 1", {"-ERR no list\r\n"})),
-         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_EQ(c.mails[1].size, int(testMessage(2).size())); })},
+         mails([](const Check& c) { EXPECT_LT(c.mails[0].size, 0); EXPECT_EQ(c.mails[1].size, int(testMessage(2).size())); }),
+         true, {"+OK hi <1.2@x>\r\n"}, fetchedOnce},
+        {"message left out of LIST", on("LIST", {"+OK\r\n1 " + std::to_string(testMessage(1).size()) + "\r\n3 " +
+                                                 std::to_string(testMessage(3).size()) + "\r\n.\r\n"}),
+         mails([](const Check& c) { EXPECT_EQ(c.mails[1].size, int(testMessage(2).size())); }), true,
+         {"+OK hi <1.2@x>\r\n"}, [fetchedOnce](const std::vector<std::string>& lines) {
+             fetchedOnce(lines);
+             const auto list2 = std::find(lines.begin(), lines.end(), "LIST 2");
+             ASSERT_NE(list2, lines.end());
+             EXPECT_EQ(*std::next(list2), "RETR 2");
+             EXPECT_EQ(times(lines, "LIST 1"), 0u);
+         }},
         {"negative size", on("LIST", listing("1 -5")),
          mails([](const Check& c) { EXPECT_EQ(c.mails[0].size, 0); EXPECT_EQ(c.mails[0].body, ""); EXPECT_EQ(c.mails[0].subject, "s1"); })},
         {"absurd size", on("LIST", listing("1 99999999999999")),
@@ -308,7 +329,9 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
             for (int n : {2, 3}) EXPECT_EQ(check.mails[n - 1].body, "body " + std::to_string(n) + "\r\n.dotted\r\n");
         }
         c.verify(check);
-        for (const std::string& line : server.lines()) EXPECT_LE(line.size() + 2, 255u) << line;
+        const std::vector<std::string> lines = server.lines();
+        for (const std::string& line : lines) EXPECT_LE(line.size() + 2, 255u) << line;
+        if (c.heard) c.heard(lines);
     }
 }
 
@@ -326,6 +349,31 @@ TEST_P(Pop3StandInEither, CallsOutOfTheProgramsOrderStayInStep) {
     EXPECT_EQ(NMailPop3GetMailSize(h, 1), static_cast<int>(testMessage(1).size()));
     EXPECT_EQ(NMailPop3Close(h), 0);
     EXPECT_EQ(server.lines().back(), "QUIT");
+}
+
+TEST_P(Pop3StandInEither, SizesKeptFromListStayBoundedWhateverTheCount) {
+    // Past the sizes kept, a message's size is asked for just ahead of its RETR, and it still
+    // costs one RETR.
+    const int kept = int(pop3::kMaxKeptSizes);
+    // The long list is made before the server starts, and read without the short limit of the others,
+    // so that a slow machine is not taken for a silent server.
+    NMailSetTimeouts(5'000, 30'000);
+    std::string list = "+OK\r\n";
+    for (int k = 1; k <= kept + 2; ++k) list += std::to_string(k) + " " + std::to_string(testMessage(k).size()) + "\r\n";
+    StandIn server(on("LIST", {list + ".\r\n"}), kept + 2, GetParam());
+    const int32_t h = NMailPop3Connect(server.address());
+    ASSERT_EQ(NMailPop3Authenticate(h, "alice", "secret", 0), kept + 2);
+    char subject[8192], date[8192], from[8192], header[8192];
+    EXPECT_EQ(NMailPop3GetMailStatus(h, kept, subject, date, from, header, 0), 0);
+    EXPECT_EQ(NMailPop3GetMailSize(h, kept), static_cast<int>(testMessage(kept).size()));
+    EXPECT_EQ(NMailPop3GetMailStatus(h, kept + 1, subject, date, from, header, 0), 0);
+    EXPECT_EQ(subject, "s" + std::to_string(kept + 1));
+    EXPECT_EQ(NMailPop3GetMailSize(h, kept + 1), static_cast<int>(testMessage(kept + 1).size()));
+    EXPECT_EQ(NMailPop3Close(h), 0);
+    const auto lines = server.lines();
+    EXPECT_EQ(times(lines, "LIST " + std::to_string(kept)), 0u);
+    EXPECT_EQ(times(lines, "LIST " + std::to_string(kept + 1)), 1u);
+    EXPECT_EQ(times(lines, "RETR " + std::to_string(kept + 1)), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pipelining, Pop3StandInEither, ::testing::Bool());

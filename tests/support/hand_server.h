@@ -51,6 +51,8 @@ public:
         ssize_t ignored = send(taken_.at(connection), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         (void)ignored;
     }
+    // Hangs up: what was said before still reaches the client.
+    void HangUp(int connection) { shutdown(taken_.at(connection), SHUT_WR); }
     // Everything the client has sent so far.
     std::string Heard(int connection) {
         char chunk[4096];
