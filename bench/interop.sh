@@ -23,10 +23,11 @@
 # installed dovecot-pop3d): Dovecot (installed), Courier, Cyrus, GNU Mailutils, popa3d, solid-pop3d,
 # perdition in front of Dovecot. What needs system users, PAM or fixed paths (/etc/passwd, /etc/shadow,
 # /etc/pam.d, /etc/courier, /var/mail, /run/lock) runs in a mount namespace of its own with private
-# files bound over those, so nothing in the system changes but the packages installed and an empty
-# /var/lib/popa3d (removed at the end when it was made here).
+# files bound over those, so nothing in the system changes but the packages installed and empty
+# /var/lib/popa3d, /var/lib/solid-pop3d/bulletins and /dev/log (removed at the end when made here).
 # A benchmark by hand, not a test. Needs root, network access to Debian's archive (first run).
-# Usage: bench/interop.sh [BUILD_DIR] [runs]   (default build/, 5 runs)
+# Usage: bench/interop.sh [BUILD_DIR] [runs]   (default build/, 5 runs; INTEROP_ONLY=TEXT checks only
+# the rows whose name holds TEXT)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -157,12 +158,14 @@ popa3d:x:3902:3902::$d/empty:/usr/sbin/nologin
 cyrus:x:3903:8::$d/srv/cyrus:/usr/sbin/nologin
 perdition:x:3904:3904::$d/empty:/usr/sbin/nologin
 courier:x:3905:3905::$d/empty:/usr/sbin/nologin
+spop3d:x:3906:3906::$d/empty:/usr/sbin/nologin
 EOF
 cat >>"$d/etc/group" <<EOF
 box:x:$user_uid:
 popa3d:x:3902:
 perdition:x:3904:
 courier:x:3905:
+spop3d:x:3906:
 EOF
 echo "box:$(openssl passwd -6 pw):20000:0:99999:7:::" >>"$d/etc/shadow"
 cp -a /etc/pam.d "$d/etc/pam.d"
@@ -171,6 +174,10 @@ for name in courier popa3d solid; do
 done
 mkdir -p "$d/etc/courier"
 [[ -d /var/lib/popa3d ]] || { mkdir -p /var/lib/popa3d && made_in_system+=(/var/lib/popa3d); }
+# solid-pop3d reads its bulletins from a fixed folder and gives up without it: an empty one.
+if [[ ! -d /var/lib/solid-pop3d ]]; then
+  mkdir -p /var/lib/solid-pop3d/bulletins && made_in_system+=(/var/lib/solid-pop3d/bulletins /var/lib/solid-pop3d)
+fi
 # Servers log through syslog: a catcher of our own on $d/log.sock, bound over /dev/log (an empty file
 # is made there as the mount point when the system has no syslog).
 [[ -e /dev/log ]] || { touch /dev/log && made_in_system+=(/dev/log); }
@@ -456,6 +463,7 @@ printf '%s\n' "Mailbox: $count messages, $(du -cb "$d"/box/*.eml | tail -1 | cut
 printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' server CAPA pipelined count content "check s (range)" \
   "floor s (range)" ratio
 for name in "${order[@]}"; do
+  [[ -n ${INTEROP_ONLY:-} && $name != *"$INTEROP_ONLY"* ]] && continue
   if [[ -n ${why[$name]:-} ]]; then
     printf '%-30s | cannot be run here: %s\n' "$name" "${why[$name]}"
     continue
@@ -490,9 +498,11 @@ for name in "${order[@]}"; do
   fi
   wrong=$(field wrong "$verdict")
   rewritten=$(field rewritten "$verdict")
+  traced=$(field traced "$verdict")
   content="right"
   (($(field failed_calls "$verdict") > 0 || wrong > 0)) && content="WRONG $wrong of $got (see $logs)"
-  [[ $content == right ]] && ((rewritten > 0)) && content+=" ($rewritten rewritten by the server)"
+  ((traced > 0)) && content+="; $traced with trace fields added at delivery"
+  ((rewritten > 0)) && content+="; $rewritten rewritten by the server"
   ((${wrong:-0} == 0)) && [[ $(field reference "$verdict") == failed ]] && content+=" (its one-at-a-time fetch failed)"
   under=$(field list_under_max "$verdict")
   ((${under:-0} > 0)) && content+="; LIST under by ≤$under"
