@@ -492,8 +492,9 @@ for name in "${order[@]}"; do
   if [[ -z $verdict ]]; then
     error=$(sed -n 's/.*error="\([^"]*\)".*/\1/p' <<<"$first")
     secs=$(field seconds "$first")
+    refcount=$(field reference_count "$first")
     printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' "$name" "$capa" "$pipelined" "${got:-none}" \
-      "FAILS after ${secs:-?} s: ${error:-$first}" "—" "—" "—"
+      "FAILS after ${secs:-?} s: ${error:-$first}${refcount:+ (one command at a time it gives $refcount)}" "—" "—" "—"
     continue
   fi
   wrong=$(field wrong "$verdict")

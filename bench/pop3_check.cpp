@@ -470,6 +470,11 @@ int checkCommand(int argc, char** argv) {
         std::printf(" writes=%zu most_per_write=%zu pipelined=%s behind_pass=%zu top=%zu retr=%zu list=%zu",
                     writes.size(), most, most > 1 ? "yes" : "no", behindPass, top, retr, list);
     }
+    if (r.count < 0 && reference) {
+        // Whether the server itself gives its messages to a client that waits for every answer.
+        const auto raw = referenceFetch(host, port, user, password);
+        std::printf(" reference_count=%d", raw ? static_cast<int>(raw->size()) : -1);
+    }
     std::printf("\n");
     if (box.empty() || r.count < 0) return r.count < 0 ? 1 : 0;
 
