@@ -331,7 +331,7 @@ EOF
   port=$(free_port)
   serve courier "${private[@]}" bash -c "set -a; . '$d/pkg/courier/etc/courier/pop3d'; PORT=$port; MAILDIRPATH=Maildir-courier;
     export LD_LIBRARY_PATH='$d/pkg/courier/usr/lib/courier'
-    exec '$couriertcpd' -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup -stderr=syslog $port \
+    exec '$couriertcpd' -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup -stderr='$d/courier-tcpd.log' $port \
       '$d/pkg/courier/usr/lib/courier/courier/courierpop3login' '$d/pkg/courier/usr/lib/courier/courier/courierpop3d' Maildir-courier"
   if wait_port "$port"; then
     add_row "Courier $(version_of courier-pop)" "127.0.0.1:$port|$port|box|$port|"
@@ -411,7 +411,7 @@ if [[ -n ${unpacked[popa3d]:-} && -x $couriertcpd ]]; then
   fill_mbox "$d/mail/box"
   port=$(free_port)
   serve popa3d "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
-    -stderr=syslog "$port" "$d/pkg/popa3d/usr/sbin/popa3d"
+    -stderr="$d/popa3d-tcpd.log" "$port" "$d/pkg/popa3d/usr/sbin/popa3d"
   if wait_port "$port"; then
     add_row "popa3d $(version_of popa3d)" "127.0.0.1:$port|$port|box|$port|"
   else
@@ -426,7 +426,7 @@ if [[ -n ${unpacked[solid]:-} && -x $couriertcpd ]]; then
   fill_maildir "$d/home/box/Maildir-solid"
   port=$(free_port)
   serve solid "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
-    -stderr=syslog "$port" "$d/pkg/solid/usr/sbin/solid-pop3d" -t maildir -n Maildir-solid
+    -stderr="$d/solid-tcpd.log" "$port" "$d/pkg/solid/usr/sbin/solid-pop3d" -t maildir -n Maildir-solid
   if wait_port "$port"; then
     add_row "solid-pop3d $(version_of solid-pop3d)" "127.0.0.1:$port|$port|box|$port|"
   else
