@@ -1,0 +1,534 @@
+#!/usr/bin/env bash
+# Our mail check against the POP3 servers Debian ships, each on loopback on a port of its own with a
+# private configuration, all holding the same 50 messages (bench/pop3_check make-box: 461 octets to
+# 2.1 MB, lines that need dot-stuffing, ISO-2022-JP and UTF-8 subjects encoded and raw, a long header,
+# an empty body). One row a server:
+#   CAPA        its capability names (short), "-" when it answers CAPA with -ERR;
+#   pipelined   what our client chose, as a relay between it and the server saw it: the most commands
+#               in one write, how many rode behind PASS, and whether TOP was used;
+#   count       STAT's count against the 50 delivered;
+#   content     what our calls returned (the header buffer and the body) against the messages as
+#               delivered, by the library's rule (header cut to the 8 KB buffer, body cut to LIST's
+#               size): "right" when every message is as delivered or as the server itself sends it
+#               to a plain one-command-at-a-time client (a server that rewrites messages), with the
+#               number rewritten and by how much LIST fell short of what RETR brings;
+#   check s     our check (the library's calls in the program's order), median of the runs with range;
+#   floor s     bench/pop3_floor (every command at once after the greeting, plain) in turn with it;
+#               "login first" marks the floor that waits for the login's answers, for servers that
+#               drop what is sent behind PASS;
+#   ratio       check / floor, medians.
+# A server that cannot be run here gets a row saying why. Each check runs under `timeout` (a hung
+# server costs at most ~40 s); the library's own reply limit (30 s) shows as such.
+# Servers installed or unpacked (apt-get download + dpkg-deb -x, since some conflict with the
+# installed dovecot-pop3d): Dovecot (installed), Courier, Cyrus, GNU Mailutils, popa3d, solid-pop3d,
+# perdition in front of Dovecot. What needs system users, PAM or fixed paths (/etc/passwd, /etc/shadow,
+# /etc/pam.d, /etc/courier, /var/mail, /run/lock) runs in a mount namespace of its own with private
+# files bound over those, so nothing in the system changes but the packages installed and empty
+# /var/lib/popa3d, /var/lib/solid-pop3d/bulletins and /dev/log (removed at the end when made here).
+# A benchmark by hand, not a test. Needs root, network access to Debian's archive (first run).
+# Usage: bench/interop.sh [BUILD_DIR] [runs]   (default build/, 5 runs; INTEROP_ONLY=TEXT checks only
+# the rows whose name holds TEXT)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${2:-5}
+[[ $EUID == 0 ]] || { echo "run as root" >&2; exit 1; }
+source bench/dovecot-conf.sh
+
+cmake -S . -B "$build" >/dev/null
+cmake --build "$build" -j2 --target pop3_check pop3_floor >/dev/null || { echo "build failed" >&2; exit 1; }
+check=$(realpath "$build/bench/pop3_check")
+floor=$(realpath "$build/bench/pop3_floor")
+
+logs=$(realpath "$build")/interop-logs
+d=$(mktemp -d /tmp/vellumine-interop-XXXXXX)
+chmod 755 "$d"
+export D=$d
+server_pids=()
+made_in_system=()
+policy_made=""
+cleanup() {
+  for pid in "${server_pids[@]}"; do kill -- "-$pid" 2>/dev/null; done
+  sleep 0.3
+  for pid in "${server_pids[@]}"; do kill -KILL -- "-$pid" 2>/dev/null; done
+  stop_dovecot_all
+  for p in "${made_in_system[@]}"; do
+    if [[ -d $p ]]; then rmdir "$p"; else rm -f "$p"; fi
+  done
+  [[ -n $policy_made ]] && rm -f /usr/sbin/policy-rc.d
+  # The logs are kept beside the build: the servers' own, their syslog, and each comparison.
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  cp "$d"/*.log "$d"/*.txt "$logs/" 2>/dev/null
+  rm -rf "$d"
+}
+trap cleanup EXIT
+
+log() { echo "$*" >&2; }
+
+# ---------------------------------------------------------------------------------------------
+# Packages
+
+# Libraries and non-conflicting parts are installed (without starting anything); the servers
+# themselves are unpacked under $d/pkg/NAME.
+if [[ ! -e /usr/sbin/policy-rc.d ]]; then
+  printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+  chmod 755 /usr/sbin/policy-rc.d
+  policy_made=1
+fi
+install_libs=(libcourier-unicode4 libidn12 courier-authlib courier-authdaemon libgsasl18 libical3 libxapian30
+  libkyotocabinet16v5 liblockfile1 libmailutils9 libmu-dbm9 libpopt0 libvanessa-adt1 libvanessa-logger0
+  libvanessa-socket2 libsasl2-2 libsasl2-modules libwrap0 libjansson4 libclamav12 libzephyr4 libpq5 openssl)
+missing=()
+for p in "${install_libs[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+if ((${#missing[@]})); then
+  log "installing ${missing[*]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >"$d/apt.log" 2>&1 ||
+    { log "apt-get install failed: $(tail -3 "$d/apt.log")"; }
+fi
+declare -A unpack=(
+  [courier]="courier-pop courier-base"
+  [cyrus]="cyrus-common cyrus-pop3d cyrus-imapd"
+  [mailutils]="mailutils-pop3d mailutils-common"
+  [popa3d]="popa3d"
+  [solid]="solid-pop3d"
+  [perdition]="perdition"
+)
+declare -A unpacked
+mkdir -p "$d/debs"
+for name in "${!unpack[@]}"; do
+  ok=1
+  for p in ${unpack[$name]}; do
+    f=$(cd "$d/debs" && ls "${p}"_*.deb 2>/dev/null | head -1)
+    if [[ -z $f ]]; then
+      (cd "$d/debs" && apt-get download "$p" >>"$d/download.log" 2>&1)
+      f=$(cd "$d/debs" && ls "${p}"_*.deb 2>/dev/null | head -1)
+    fi
+    if [[ -z $f ]]; then ok=""; break; fi
+    mkdir -p "$d/pkg/$name"
+    dpkg-deb -x "$d/debs/$f" "$d/pkg/$name" || ok=""
+  done
+  [[ -n $ok ]] && unpacked[$name]=1
+done
+couriertcpd=$d/pkg/courier/usr/sbin/couriertcpd
+
+# ---------------------------------------------------------------------------------------------
+# The mailbox and the accounts
+
+"$check" make-box "$d/box" || { log "could not make the mailbox"; exit 1; }
+count=$(ls "$d/box" | wc -l)
+box_octets=$(cat "$d"/box/*.eml | wc -c)
+user_uid=3901
+# fill_maildir DIR: the messages into DIR/new (with tmp and cur), in order of name and time, with
+# LF line ends as Maildir keeps them (servers send CR LF).
+fill_maildir() {
+  mkdir -p "$1/new" "$1/cur" "$1/tmp"
+  local n=0 f
+  for f in "$d"/box/*.eml; do
+    n=$((n + 1))
+    tr -d '\r' <"$f" >"$1/new/$((1700000000 + n)).M${n}P1.interop"
+    touch -d "@$((1700000000 + n))" "$1/new/$((1700000000 + n)).M${n}P1.interop"
+  done
+  chown -R "$user_uid:$user_uid" "$1"
+}
+# mbox: "From " lines between the messages, LF line ends (servers add the CR).
+fill_mbox() {
+  local f
+  : >"$1"
+  for f in "$d"/box/*.eml; do
+    printf 'From bench@example.org Tue Dec  8 09:30:00 2026\n' >>"$1"
+    tr -d '\r' <"$f" >>"$1"
+    printf '\n' >>"$1"
+  done
+  chown "$user_uid:$user_uid" "$1"
+  chmod 600 "$1"
+}
+
+# Private system files for the namespace: the mailbox user "box" (password "pw") and the users the
+# servers switch to.
+mkdir -p "$d/etc" "$d/home/box" "$d/mail" "$d/empty" "$d/lock/subsys/mail"
+chmod 755 "$d/home" "$d/empty"
+chmod 1777 "$d/mail" "$d/lock" "$d/lock/subsys/mail"
+chown "$user_uid:$user_uid" "$d/home/box"
+cp /etc/passwd /etc/group "$d/etc/"
+cp /etc/shadow "$d/etc/shadow"
+cat >>"$d/etc/passwd" <<EOF
+box:x:$user_uid:$user_uid:Interop box:$d/home/box:/bin/sh
+popa3d:x:3902:3902::$d/empty:/usr/sbin/nologin
+cyrus:x:3903:8::$d/srv/cyrus:/usr/sbin/nologin
+perdition:x:3904:3904::$d/empty:/usr/sbin/nologin
+courier:x:3905:3905::$d/empty:/usr/sbin/nologin
+spop3d:x:3906:3906::$d/empty:/usr/sbin/nologin
+EOF
+cat >>"$d/etc/group" <<EOF
+box:x:$user_uid:
+popa3d:x:3902:
+perdition:x:3904:
+courier:x:3905:
+spop3d:x:3906:
+EOF
+echo "box:$(openssl passwd -6 pw):20000:0:99999:7:::" >>"$d/etc/shadow"
+cp -a /etc/pam.d "$d/etc/pam.d"
+for name in courier popa3d solid; do
+  [[ -d $d/pkg/$name/etc/pam.d ]] && cp "$d/pkg/$name"/etc/pam.d/* "$d/etc/pam.d/"
+done
+mkdir -p "$d/etc/courier"
+[[ -d /var/lib/popa3d ]] || { mkdir -p /var/lib/popa3d && made_in_system+=(/var/lib/popa3d); }
+# solid-pop3d reads its bulletins from a fixed folder and gives up without it: an empty one.
+if [[ ! -d /var/lib/solid-pop3d ]]; then
+  mkdir -p /var/lib/solid-pop3d/bulletins && made_in_system+=(/var/lib/solid-pop3d/bulletins /var/lib/solid-pop3d)
+fi
+# Servers log through syslog: a catcher of our own on $d/log.sock, bound over /dev/log (an empty file
+# is made there as the mount point when the system has no syslog).
+[[ -e /dev/log ]] || { touch /dev/log && made_in_system+=(/dev/log); }
+cat >"$d/syslog.py" <<'EOF'
+import os, socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+os.chmod(sys.argv[1], 0o666)
+with open(sys.argv[2], "ab", buffering=0) as f:
+    while True:
+        f.write(s.recv(65536) + b"\n")
+EOF
+
+# "${private[@]}" CMD...: runs CMD in a mount namespace with the private files bound over the system's.
+cat >"$d/private.sh" <<'EOF'
+set -e
+mount --bind "$D/etc/passwd" /etc/passwd
+mount --bind "$D/etc/shadow" /etc/shadow
+mount --bind "$D/etc/group" /etc/group
+mount --bind "$D/etc/pam.d" /etc/pam.d
+mount --bind "$D/mail" /var/mail
+mount --bind "$D/lock" /run/lock
+mount --bind "$D/empty" /var/lib/popa3d
+if [[ -d /etc/courier ]]; then mount --bind "$D/etc/courier" /etc/courier; fi
+if [[ -S $D/log.sock ]]; then mount --bind "$D/log.sock" /dev/log; fi
+exec "$@"
+EOF
+private=(unshare -m -- bash "$d/private.sh")
+# serve NAME CMD...: starts a server in its own process group, noting its id for the end.
+serve() {
+  local name=$1
+  shift
+  setsid "$@" >>"$d/$name.log" 2>&1 &
+  server_pids+=($!)
+}
+# wait_port PORT: whether something listens there within 10 s.
+wait_port() {
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+serve syslog /usr/bin/python3 "$d/syslog.py" "$d/log.sock" "$d/syslog.txt"
+for _ in $(seq 50); do [[ -S $d/log.sock ]] && break; sleep 0.1; done
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
+  -addext "subjectAltName=IP:127.0.0.1,DNS:localhost" -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
+chmod 644 "$d/key.pem"
+
+# Rows: name → "server-for-our-check|floor-port|user|capa-port|extra check options", or a reason why not.
+declare -A row why
+order=()
+add_row() { order+=("$1"); row[$1]=$2; }
+no_row() { order+=("$1"); why[$1]=$2; }
+
+# ---------------------------------------------------------------------------------------------
+# The servers
+
+dovecot_pids=()
+stop_dovecot_all() {
+  for pid in "${dovecot_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  dovecot_pids=()
+}
+# start_private_dovecot NAME SSL: plain port (STLS offered when SSL is yes) and, with SSL, pop3s.
+start_private_dovecot() {
+  local name=$1 ssl=$2 dir=$d/srv/$1 plain tls listeners ssl_conf="ssl = no"
+  mkdir -p "$dir/home/box"
+  chmod 755 "$d/srv" "$dir" "$dir/home"
+  fill_maildir "$dir/home/box/Maildir"
+  chown "$user_uid:$user_uid" "$dir/home/box"
+  echo "box:{PLAIN}pw:$user_uid:$user_uid::$dir/home/box::" >"$dir/passwd"
+  plain=$(free_port)
+  tls=0
+  [[ $ssl == yes ]] && tls=$(free_port)
+  listeners="inet_listener pop3 {
+    address = 127.0.0.1
+    port = $plain
+  }
+  inet_listener pop3s {
+    address = 127.0.0.1
+    port = $tls
+    ssl = yes
+  }"
+  [[ $ssl == yes ]] && ssl_conf="ssl = yes
+ssl_cert = <$d/cert.pem
+ssl_key = <$d/key.pem
+ssl_dh = </usr/share/dovecot/dh.pem"
+  dovecot_conf "$dir" "$listeners" "$ssl_conf"
+  dovecot -F -c "$dir/dovecot.conf" >>"$d/$name.log" 2>&1 &
+  dovecot_pids+=($!)
+  wait_port "$plain" || return 1
+  dports="$plain $tls"
+}
+
+dovecot_version=$(dovecot --version 2>/dev/null | cut -d' ' -f1)
+if ! command -v dovecot >/dev/null; then
+  no_row "Dovecot" "dovecot-pop3d is not installed (scripts/install-deps.sh test)"
+elif start_private_dovecot dovecot-plain no && read -r dplain _ <<<"$dports" &&
+  start_private_dovecot dovecot-tls yes && read -r dstls dpop3s <<<"$dports"; then
+  add_row "Dovecot $dovecot_version plain" "127.0.0.1:$dplain|$dplain|box|$dplain|"
+  add_row "Dovecot $dovecot_version STLS" "127.0.0.1:$dstls|$dplain|box|$dstls|--ca $d/cert.pem"
+  add_row "Dovecot $dovecot_version pop3s" "pop3s://127.0.0.1:$dpop3s|$dplain|box|$dstls|--ca $d/cert.pem"
+else
+  no_row "Dovecot" "did not start: $(tail -2 "$d"/dovecot-*.log "$d"/srv/dovecot-*/dovecot.log 2>/dev/null | tr '\n' ' ')"
+fi
+
+version_of() { dpkg-deb -f "$(ls "$d/debs/$1"_*.deb | head -1)" Version 2>/dev/null | sed 's/^[0-9]*://; s/[-+].*//'; }
+
+# GNU Mailutils pop3d: virtual domain users from a passwd-like file; the user logs in as box@example.org.
+if [[ -n ${unpacked[mailutils]:-} ]]; then
+  dir=$d/srv/mailutils
+  mkdir -p "$dir/vdom" "$dir/home/box"
+  fill_maildir "$dir/home/box/INBOX"
+  chown "$user_uid:$user_uid" "$dir/home/box"
+  echo "box:$(openssl passwd -1 pw):$user_uid:$user_uid::$dir/home/box:/bin/sh" >"$dir/vdom/example.org"
+  port=$(free_port)
+  cat >"$dir/pop3d.conf" <<EOF
+logging { syslog false; };
+auth { authorization virtdomain; authentication generic; };
+virtdomain { passwd-dir "$dir/vdom"; };
+server 127.0.0.1:$port { };
+EOF
+  serve mailutils "${private[@]}" "$d/pkg/mailutils/usr/sbin/pop3d" --config-file="$dir/pop3d.conf" --daemon --foreground
+  if wait_port "$port"; then
+    add_row "GNU Mailutils pop3d $(version_of mailutils-pop3d)" "127.0.0.1:$port|$port|box@example.org|$port|"
+  else
+    no_row "GNU Mailutils pop3d" "did not start: $(tail -2 "$d/mailutils.log" | tr '\n' ' ')"
+  fi
+else
+  no_row "GNU Mailutils pop3d" "could not be downloaded/unpacked (see $logs/download.log)"
+fi
+
+# Courier: authdaemond (PAM against the private passwd/shadow), then couriertcpd → courierpop3login →
+# courierpop3d on the user's ~/Maildir-courier, as its own start script runs them.
+if [[ -n ${unpacked[courier]:-} && -x /usr/lib/courier/courier-authlib/authdaemond ]]; then
+  dir=$d/srv/courier
+  mkdir -p "$dir/authdaemon"
+  chmod 755 "$d/srv" "$dir" "$dir/authdaemon"
+  fill_maildir "$d/home/box/Maildir-courier"
+  cat >"$d/etc/courier/authdaemonrc" <<EOF
+authmodulelist="authpam"
+daemons=2
+authdaemonvar=$dir/authdaemon
+DEBUG_LOGIN=0
+DEFAULTOPTIONS=""
+LOGGEROPTS=""
+EOF
+  serve courier-auth "${private[@]}" bash -c "set -a; . /etc/courier/authdaemonrc; exec /usr/lib/courier/courier-authlib/authdaemond"
+  port=$(free_port)
+  serve courier "${private[@]}" bash -c "set -a; . '$d/pkg/courier/etc/courier/pop3d'; PORT=$port; MAILDIRPATH=Maildir-courier;
+    export LD_LIBRARY_PATH='$d/pkg/courier/usr/lib/courier'
+    exec '$couriertcpd' -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup -stderr='$d/courier-tcpd.log' $port \
+      '$d/pkg/courier/usr/lib/courier/courier/courierpop3login' '$d/pkg/courier/usr/lib/courier/courier/courierpop3d' Maildir-courier"
+  if wait_port "$port"; then
+    add_row "Courier $(version_of courier-pop)" "127.0.0.1:$port|$port|box|$port|"
+  else
+    no_row "Courier" "did not start: $(tail -2 "$d/courier.log" | tr '\n' ' ')"
+  fi
+else
+  no_row "Courier" "could not be installed/unpacked (see $logs/download.log, $logs/apt.log)"
+fi
+
+# Cyrus: master with a private imapd.conf and cyrus.conf (POP3, IMAP for the admin, LMTP for
+# delivery); any password is taken (SASL's alwaystrue check); the mailbox made over IMAP by the
+# admin, the messages delivered through LMTP.
+if [[ -n ${unpacked[cyrus]:-} ]]; then
+  dir=$d/srv/cyrus
+  cyr=$d/pkg/cyrus/usr/lib/cyrus/bin
+  mkdir -p "$dir/conf/proc" "$dir/conf/socket" "$dir/conf/db" "$dir/spool"
+  port=$(free_port)
+  imap=$(free_port)
+  cat >"$dir/imapd.conf" <<EOF
+configdirectory: $dir/conf
+partition-default: $dir/spool
+admins: cyrus
+allowplaintext: yes
+sasl_pwcheck_method: alwaystrue
+sasl_mech_list: PLAIN LOGIN
+unixhierarchysep: no
+lmtpsocket: $dir/conf/socket/lmtp
+idlesocket: $dir/conf/socket/idle
+notifysocket: $dir/conf/socket/notify
+syslog_prefix: interop-cyrus
+popminpoll: 0
+EOF
+  cat >"$dir/cyrus.conf" <<EOF
+START {
+  recover cmd="$cyr/ctl_cyrusdb -C $dir/imapd.conf -r"
+}
+SERVICES {
+  pop3 cmd="$cyr/pop3d -C $dir/imapd.conf" listen="127.0.0.1:$port" prefork=1
+  imap cmd="$cyr/imapd -C $dir/imapd.conf" listen="127.0.0.1:$imap" prefork=0
+  lmtpunix cmd="$cyr/lmtpd -C $dir/imapd.conf" listen="$dir/conf/socket/lmtp" prefork=0
+}
+EVENTS {
+}
+EOF
+  chown -R 3903:8 "$dir"
+  chmod 755 "$d/srv"
+  serve cyrus "${private[@]}" env LD_LIBRARY_PATH="$d/pkg/cyrus/usr/lib/x86_64-linux-gnu" \
+    "$cyr/master" -C "$dir/imapd.conf" -M "$dir/cyrus.conf" -p "$dir/master.pid"
+  if wait_port "$port" && wait_port "$imap"; then
+    # The mailbox, then each message through LMTP.
+    made=$( {
+      exec 3<>"/dev/tcp/127.0.0.1/$imap"
+      read -r -t 10 _ <&3
+      printf 'a LOGIN cyrus x\r\nb CREATE user.box\r\nc LOGOUT\r\n' >&3
+      timeout 10 cat <&3
+    } 2>&1 | grep -c '^b OK')
+    delivered=0
+    for f in "$d"/box/*.eml; do
+      "${private[@]}" env LD_LIBRARY_PATH="$d/pkg/cyrus/usr/lib/x86_64-linux-gnu" \
+        "$cyr/deliver" -C "$dir/imapd.conf" box <"$f" >>"$d/cyrus.log" 2>&1 && delivered=$((delivered + 1))
+    done
+    if [[ $made == 1 && $delivered == "$count" ]]; then
+      add_row "Cyrus $(version_of cyrus-pop3d)" "127.0.0.1:$port|$port|box|$port|"
+    else
+      no_row "Cyrus" "started, but the mailbox could not be filled (created: $made, delivered $delivered of $count): $( (tail -2 "$d/cyrus.log"; grep interop-cyrus "$d/syslog.txt" | tail -2) | tr '\n' ' ')"
+    fi
+  else
+    no_row "Cyrus" "did not start: $( (tail -2 "$d/cyrus.log"; grep interop-cyrus "$d/syslog.txt" | tail -2) | tr '\n' ' ')"
+  fi
+else
+  no_row "Cyrus" "could not be downloaded/unpacked (see $logs/download.log)"
+fi
+
+# popa3d: run from an inetd-style listener (couriertcpd) as its package intends; mbox /var/mail/box.
+if [[ -n ${unpacked[popa3d]:-} && -x $couriertcpd ]]; then
+  fill_mbox "$d/mail/box"
+  port=$(free_port)
+  serve popa3d "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
+    -stderr="$d/popa3d-tcpd.log" "$port" "$d/pkg/popa3d/usr/sbin/popa3d"
+  if wait_port "$port"; then
+    add_row "popa3d $(version_of popa3d)" "127.0.0.1:$port|$port|box|$port|"
+  else
+    no_row "popa3d" "did not start: $(tail -2 "$d/popa3d.log" | tr '\n' ' ')"
+  fi
+else
+  no_row "popa3d" "could not be downloaded/unpacked (see $logs/download.log)"
+fi
+
+# solid-pop3d: inetd-style as well, on the user's ~/Maildir-solid.
+if [[ -n ${unpacked[solid]:-} && -x $couriertcpd ]]; then
+  fill_maildir "$d/home/box/Maildir-solid"
+  port=$(free_port)
+  serve solid "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
+    -stderr="$d/solid-tcpd.log" "$port" "$d/pkg/solid/usr/sbin/solid-pop3d" -t maildir -n Maildir-solid
+  if wait_port "$port"; then
+    add_row "solid-pop3d $(version_of solid-pop3d)" "127.0.0.1:$port|$port|box|$port|"
+  else
+    no_row "solid-pop3d" "did not start: $(tail -2 "$d/solid.log" | tr '\n' ' ')"
+  fi
+else
+  no_row "solid-pop3d" "could not be downloaded/unpacked (see $logs/download.log)"
+fi
+
+# perdition: a POP3 proxy in front of the plain Dovecot (no user lookup: every user to that server).
+if [[ -n ${unpacked[perdition]:-} && -n ${dplain:-} ]]; then
+  port=$(free_port)
+  serve perdition "${private[@]}" env LD_LIBRARY_PATH="$d/pkg/perdition/usr/lib/x86_64-linux-gnu" \
+    "$d/pkg/perdition/usr/sbin/perdition.pop3" --no_daemon --protocol POP3 --bind_address 127.0.0.1 \
+    --listen_port "$port" --outgoing_server "127.0.0.1:$dplain" --no_lookup --ssl_mode none \
+    --pid_file "$d/perdition.pid" --log_facility - --config_file /dev/null \
+    --map_library "$d/pkg/perdition/usr/lib/x86_64-linux-gnu/libperditiondb_gdbm.so.0"
+  if wait_port "$port"; then
+    add_row "perdition $(version_of perdition) → Dovecot" "127.0.0.1:$port|$port|box|$port|"
+  else
+    no_row "perdition → Dovecot" "did not start: $(tail -2 "$d/perdition.log" | tr '\n' ' ')"
+  fi
+else
+  no_row "perdition → Dovecot" "could not be downloaded/unpacked, or no Dovecot behind it"
+fi
+
+# ---------------------------------------------------------------------------------------------
+# The checks
+
+stats() { sort -g | awk '{ v[NR] = $1 } END { if (!NR) { print "- - -"; exit } m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
+field() { sed -n "s/.*\\b$1=\\([^ ]*\\).*/\\1/p" <<<"$2" | head -1; }
+
+printf '%s\n' "Mailbox: $count messages, $(du -cb "$d"/box/*.eml | tail -1 | cut -f1) octets; $runs timed runs of each; logs afterwards in $logs."
+printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' server CAPA pipelined count content "check s (range)" \
+  "floor s (range)" ratio
+for name in "${order[@]}"; do
+  [[ -n ${INTEROP_ONLY:-} && $name != *"$INTEROP_ONLY"* ]] && continue
+  if [[ -n ${why[$name]:-} ]]; then
+    printf '%-30s | cannot be run here: %s\n' "$name" "${why[$name]}"
+    continue
+  fi
+  IFS='|' read -r server fport user cport extra <<<"${row[$name]}"
+  # shellcheck disable=SC2206
+  extra_args=($extra)
+  capa=$(timeout 20 "$check" capa 127.0.0.1 "$cport" 2>&1 | head -1)
+  tls=""
+  [[ $server == pop3s://* || $name == *STLS* ]] && tls=1
+  # One run whose results are compared; plain, it goes through the relay that watches the client's
+  # writes, and the server's messages are also fetched one command at a time for reference.
+  seen_args=()
+  [[ -z $tls ]] && seen_args=(--observe --reference)
+  out="$d/verify-$(tr -c 'A-Za-z0-9.\n' '_' <<<"$name").txt"
+  timeout 45 "$check" check "$server" "$user" pw --box "$d/box" "${seen_args[@]}" "${extra_args[@]}" >"$out" 2>&1
+  first=$(head -1 "$out")
+  verdict=$(grep '^verdict' "$out")
+  if [[ -z $tls ]]; then
+    pipelined="$(field pipelined "$first"): most $(field most_per_write "$first")/write, $(field behind_pass "$first") behind PASS, TOP $(field top "$first")"
+    [[ -z $(field pipelined "$first") ]] && pipelined="(not seen)"
+  else
+    pipelined="(TLS: see the plain row)"
+  fi
+  got=$(field count "$first")
+  if [[ -z $verdict ]]; then
+    error=$(sed -n 's/.*error="\([^"]*\)".*/\1/p' <<<"$first")
+    secs=$(field seconds "$first")
+    refcount=$(field reference_count "$first")
+    printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' "$name" "$capa" "$pipelined" "${got:-none}" \
+      "FAILS after ${secs:-?} s: ${error:-$first}${refcount:+ (one command at a time it gives $refcount)}" "—" "—" "—"
+    continue
+  fi
+  wrong=$(field wrong "$verdict")
+  rewritten=$(field rewritten "$verdict")
+  traced=$(field traced "$verdict")
+  content="right"
+  (($(field failed_calls "$verdict") > 0 || wrong > 0)) && content="WRONG $wrong of $got (see $logs)"
+  ((traced > 0)) && content+="; $traced with trace fields added at delivery"
+  ((rewritten > 0)) && content+="; $rewritten rewritten by the server"
+  ((${wrong:-0} == 0)) && [[ $(field reference "$verdict") == failed ]] && content+=" (its one-at-a-time fetch failed)"
+  under=$(field list_under_max "$verdict")
+  ((${under:-0} > 0)) && content+="; LIST under by ≤$under"
+  (($(field out_of_order "$verdict") > 0)) && content+="; other order"
+  [[ $got == "$count" ]] && countv="$got ✓" || countv="$got ✗"
+  # Timed: our check and the floor in turn, each a fresh process.
+  # A floor run counts when it brought at least the mailbox's octets (a refused login brings a few).
+  floor_ok() { local o; o=$(field octets "$1"); [[ -n $o ]] && ((o >= box_octets * 99 / 100)); }
+  floor_mode=()
+  floor_ok "$(timeout 8 "$floor" "$fport" "$user" pw "$count" 2>/dev/null)" || floor_mode=(login-first)
+  o=()
+  f=()
+  for _ in $(seq "$runs"); do
+    line=$(timeout 45 "$check" check "$server" "$user" pw "${extra_args[@]}" 2>/dev/null | head -1)
+    [[ $(field count "$line") == "$got" ]] && o+=("$(field seconds "$line")")
+    line=$(timeout 15 "$floor" "$fport" "$user" pw "$count" "${floor_mode[@]}" 2>/dev/null)
+    floor_ok "$line" && f+=("$(field seconds "$line")")
+  done
+  read -r om omin omax <<<"$(printf '%s\n' "${o[@]}" | stats)"
+  read -r fm fmin fmax <<<"$(printf '%s\n' "${f[@]}" | stats)"
+  ratio="—"
+  [[ $om != - && $fm != - ]] && ratio=$(awk "BEGIN { printf \"%.1f×\", $om / $fm }")
+  floor_text="$fm ($fmin–$fmax)"
+  ((${#floor_mode[@]})) && floor_text+=" login first"
+  [[ -n $tls ]] && floor_text+=" plain"
+  printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' "$name" "$capa" "$pipelined" "$countv" "$content" \
+    "$om ($omin–$omax)" "$floor_text" "$ratio"
+done
