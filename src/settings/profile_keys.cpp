@@ -71,7 +71,7 @@ void ReportFailedSave(const Saved& saved, const QString& what, const QString& fi
     if (saved.error == ENOENT && !QFileInfo(QFileInfo(file).absolutePath()).isDir()) return;
     core::MsgBox(what + QStringLiteral("を保存できませんでした。\n理由：") + FailureReason(saved.error) +
                      QStringLiteral("。\n") + file +
-                     QStringLiteral("\n\n今回はこの値のまま動きますが、次に起動すると前の値に戻ります。"),
+                     QStringLiteral("\n\n今回の起動中はこの値を使います。保存するには、原因を取り除いてからもう一度保存してください。"),
                  core::vbOKOnly + core::vbExclamation, QStringLiteral("エラー"));
 }
 

@@ -37,8 +37,8 @@ Saved WriteKeys(const QString& subPath, const std::vector<KeyValue>& keys);
 QString SavedFileName(const QString& subPath);
 
 // Tells the person that a save failed, in the program's error box "エラー": which settings (what)
-// could not be saved to which file, and the system's reason in a few words. The values stay in use
-// for this run. Nothing is shown when the folder of the file does not exist: without its ★MailData
+// could not be saved to which file, the system's reason in a few words, and that the values stay in
+// use for this run. Nothing is shown when the folder of the file does not exist: without its ★MailData
 // folder the program runs on the values in memory and never creates the folder.
 void ReportFailedSave(const Saved& saved, const QString& what, const QString& file);
 // One line on standard error instead, where no box may hold things up (shut-down).
