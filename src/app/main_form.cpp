@@ -165,6 +165,8 @@ void MainForm::Form_Load() {
     prog::LastApiResult = platform::SetWindowPos(hWnd(), platform::HWND_TOPMOST, 0, 0, 0, 0,
                                                  platform::SWP_SHOWWINDOW | platform::SWP_NOMOVE |
                                                      platform::SWP_NOSIZE);
+    // Temp files of settings writes that a killed run left behind.
+    settings::RemoveLeftoverTempFiles();
     // 2. The hang-up option; the first touch loads the settings dialog, hidden.
     const int32_t number = settings::ReadIntKey(paths::kIniFile, "NUMBER");
     if (number == 1)
@@ -209,10 +211,15 @@ void MainForm::Form_Unload(int&) {
     prog::LastApiResult = Mci("stop bgm");
     prog::LastApiResult = Mci("close bgm");
     Timer2.SetEnabled(false);
-    prog::LastApiResult = settings::WriteKey(paths::kIniFile, "NAME", Text7.Text());
     // Options changed in a settings dialog that is still open would be lost with the process: save
     // those, and only those, so that values nobody touched stay in the file as they were written.
-    if (::SetForm* set = forms::SetFormIfLoaded()) set->SaveChangedOptions();
+    // One replacement with the path; a failure must not hold up the end, so it is only logged.
+    std::vector<settings::KeyValue> keys{{"NAME", Text7.Text()}};
+    if (::SetForm* set = forms::SetFormIfLoaded())
+        for (settings::KeyValue& option : set->ChangedOptions()) keys.push_back(std::move(option));
+    const settings::Saved saved = settings::WriteKeys(paths::kIniFile, keys);
+    prog::LastApiResult = saved.ok ? 1 : 0;
+    settings::LogFailedSave(saved, settings::SavedFileName(paths::kIniFile));
     platform::NMailEndWinSock();
     platform::EndProcess(0);
 }

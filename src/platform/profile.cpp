@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -211,24 +212,32 @@ uint32_t GetPrivateProfileStringA(const std::string& section, const std::string&
     return CopyOut(TrimRight(defaultValue), buffer, size);
 }
 
-int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
+int32_t WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileValue>& values,
                                    const std::string& file, FileAccess access) {
-    // Callers hand UTF-8; anything else is taken as legacy text, so that the line written is UTF-8.
-    std::string secText = DecodeLegacyText(section);
-    std::string keyText = DecodeLegacyText(key);
-    std::string valueText = DecodeLegacyText(value);
-
-    std::string_view sec = Trim(secText);
-    std::string_view k = Trim(keyText);
-    // A line end inside the value would start a new line in the file; keep only the first line.
-    std::string_view v = valueText;
-    v = Trim(v.substr(0, std::min(v.size(), v.find_first_of(std::string_view("\r\n\0", 3)))));
-
+    // Callers hand UTF-8; anything else is taken as legacy text, so that the lines written are UTF-8.
+    const std::string secText = DecodeLegacyText(section);
+    const std::string_view sec = Trim(secText);
     // Names that could not be read back as written are refused rather than written wrongly.
-    if (sec.empty() || sec.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return 0;
-    if (k.empty() || k.front() == ';' || k.front() == '[' ||
-        k.find_first_of(std::string_view("=\r\n\0", 4)) != std::string_view::npos) {
+    constexpr std::string_view kLineBreaks("\r\n\0", 3), kKeyBreaks("=\r\n\0", 4);
+    if (sec.empty() || sec.find_first_of(kLineBreaks) != std::string_view::npos) {
+        errno = EINVAL;
         return 0;
+    }
+    struct Entry {
+        std::string key, value;
+    };
+    std::vector<Entry> entries;
+    for (const ProfileValue& kv : values) {
+        const std::string keyText = DecodeLegacyText(kv.key), valueText = DecodeLegacyText(kv.value);
+        const std::string_view k = Trim(keyText);
+        if (k.empty() || k.front() == ';' || k.front() == '[' || k.find_first_of(kKeyBreaks) != std::string_view::npos) {
+            errno = EINVAL;
+            return 0;  // nothing of the lot is written
+        }
+        // A line end inside the value would start a new line in the file; keep only the first line.
+        std::string_view v = valueText;
+        v = Trim(v.substr(0, std::min(v.size(), v.find_first_of(kLineBreaks))));
+        entries.push_back({std::string(k), std::string(v)});
     }
 
     std::lock_guard<std::mutex> lock(WriteMutex());
@@ -237,35 +246,44 @@ int32_t WritePrivateProfileStringA(const std::string& section, const std::string
     if (std::optional<Document> loaded = Load(file)) {
         doc = std::move(*loaded);
     } else if (FileExists(file)) {
+        errno = EACCES;
         return 0;  // there but unreadable: rewriting it would lose its contents
     }
 
-    const std::string keyLine = std::string(k) + "=" + std::string(v);
-    Location loc = Locate(doc, sec, k);
-    if (loc.key) {
-        if (loc.rawValue == v) {
-            // Nothing to change: leave the file alone unless it still has to be made private.
-            struct stat st {};
-            bool tighten = access == FileAccess::OwnerOnly && ::stat(file.c_str(), &st) == 0 &&
-                           (st.st_mode & 07777) != 0600;
-            if (!tighten) return 1;
-        } else {
+    bool changed = false;
+    for (const Entry& e : entries) {
+        const std::string keyLine = e.key + "=" + e.value;
+        Location loc = Locate(doc, sec, e.key);
+        if (loc.key) {
+            if (loc.rawValue == e.value) continue;
             // Keep the name as the file spells it, and the line's own line end.
             Line& line = doc.lines[*loc.key];
-            line = NewLine(loc.keyName + "=" + std::string(v), line.eol);
+            line = NewLine(loc.keyName + "=" + e.value, line.eol);
+        } else if (loc.section) {
+            // After the section's last non-blank line, so blank lines before the next section stay put.
+            size_t at = loc.lastFilled;
+            if (doc.lines[at].eol.empty()) doc.lines[at].eol = kNewLine;
+            doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at + 1), NewLine(keyLine, kNewLine));
+        } else {
+            if (!doc.lines.empty() && doc.lines.back().eol.empty()) doc.lines.back().eol = kNewLine;
+            doc.lines.push_back(NewLine("[" + std::string(sec) + "]", kNewLine));
+            doc.lines.push_back(NewLine(keyLine, kNewLine));
         }
-    } else if (loc.section) {
-        // After the section's last non-blank line, so blank lines before the next section stay put.
-        size_t at = loc.lastFilled;
-        if (doc.lines[at].eol.empty()) doc.lines[at].eol = kNewLine;
-        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(at + 1), NewLine(keyLine, kNewLine));
-    } else {
-        if (!doc.lines.empty() && doc.lines.back().eol.empty()) doc.lines.back().eol = kNewLine;
-        doc.lines.push_back(NewLine("[" + std::string(sec) + "]", kNewLine));
-        doc.lines.push_back(NewLine(keyLine, kNewLine));
+        changed = true;
     }
-
+    if (!changed) {
+        // Nothing to change: leave the file alone unless it still has to be made private.
+        struct stat st {};
+        const bool tighten = access == FileAccess::OwnerOnly && ::stat(file.c_str(), &st) == 0 &&
+                             (st.st_mode & 07777) != 0600;
+        if (!tighten) return 1;
+    }
     return WriteFileAtomically(file, Serialize(doc), access) ? 1 : 0;
+}
+
+int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
+                                   const std::string& file, FileAccess access) {
+    return WritePrivateProfileStrings(section, {{key, value}}, file, access);
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 // keeps its bytes, whatever its encoding.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/textfile.h"
 
@@ -29,8 +30,18 @@ uint32_t GetPrivateProfileStringA(const std::string& section, const std::string&
 // written (UTF-8; a new line ends with CR LF, a changed one keeps its line end); every other line
 // keeps its bytes, except that an unfinished last line gets a CR LF when a line is added after it.
 // The same value again leaves the file untouched. The value ends at its first CR, LF or NUL (it has
-// to fit on one line). Nonzero on success, 0 on failure (folder missing, file not writable, empty or
-// unusable section/key name). Writes through WriteFileAtomically.
+// to fit on one line). Nonzero on success, 0 on failure with errno set (folder missing, file not
+// writable, disk full, empty or unusable section/key name). Writes through WriteFileAtomically.
+// Sets several keys of one section in one replacement of the file: all of them land, or none (the
+// file stays exactly as it was). Each key as WritePrivateProfileStringA sets it, in order; when every
+// value is already there the file is left untouched. 0 on failure, with the cause in errno
+// (WriteFileAtomically; EINVAL for an unusable name, which writes none of them).
+struct ProfileValue {
+    std::string key, value;
+};
+int32_t WritePrivateProfileStrings(const std::string& section, const std::vector<ProfileValue>& values,
+                                   const std::string& file, FileAccess access = FileAccess::Normal);
+
 int32_t WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& value,
                                    const std::string& file, FileAccess access = FileAccess::Normal);
 

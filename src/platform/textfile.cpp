@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
+#include <sys/file.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <random>
@@ -34,12 +36,14 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+constexpr size_t kTempSuffixLength = 8;
+
 std::string RandomSuffix() {
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device rd;
     std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof(kChars)) - 2);
     std::string s;
-    for (int i = 0; i < 8; ++i) s += kChars[pick(rd)];
+    for (size_t i = 0; i < kTempSuffixLength; ++i) s += kChars[pick(rd)];
     return s;
 }
 
@@ -179,68 +183,178 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
     return lines;
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
-    if (path.empty()) return false;
+namespace {
 
-    // Replacing a link by rename would cut it; write next to the file it points at instead.
-    std::string target = path;
+WriteFaultHook g_faultHook;
+
+// Asks the fault hook, if any, whether this step is to fail; the errno it fails with, or 0.
+int Fault(WriteStep step, const std::string& temp) { return g_faultHook ? g_faultHook(step, temp) : 0; }
+
+// Fails with err as errno, whatever cleaning up does to errno after it.
+bool FailWith(int err) {
+    errno = err;
+    return false;
+}
+
+// The folder and name a replacement of path works in: a link is followed, since replacing the link
+// by rename would cut it. False when path names no file we could replace.
+bool ReplacementTarget(const std::string& path, std::string& target, std::string& dir, std::string& base) {
+    if (path.empty()) return FailWith(EINVAL);
+    target = path;
     struct stat lst {};
     if (::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) == nullptr) return false;
         target = resolved;
     }
+    const size_t slash = target.rfind('/');
+    dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty() || base == "." || base == "..") return FailWith(EISDIR);
+    return true;
+}
 
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty() || base == "." || base == "..") return false;
+// ".NAME.xxxxxxxx.tmp", as the replacement of NAME names its temp file.
+bool IsTempNameOf(std::string_view name, std::string_view base) {
+    const size_t expected = 1 + base.size() + 1 + kTempSuffixLength + 4;
+    if (name.size() != expected || name[0] != '.' || name.substr(1, base.size()) != base ||
+        name[1 + base.size()] != '.' || !name.ends_with(".tmp")) {
+        return false;
+    }
+    for (char c : name.substr(2 + base.size(), kTempSuffixLength))
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+void RemoveLeftoverTempsIn(const std::string& dir, const std::string& base) {
+    DIR* folder = ::opendir(dir.c_str());
+    if (folder == nullptr) return;
+    const int dfd = ::dirfd(folder);
+    const uid_t me = ::geteuid();
+    while (const dirent* entry = ::readdir(folder)) {
+        if (!IsTempNameOf(entry->d_name, base)) continue;
+        const int fd = ::openat(dfd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {}, named {};
+        // Ours, and no writer holds it: a writer keeps its temp file locked from creation to rename,
+        // and the lock goes with the writer when it is killed.
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && (held.st_uid == me || me == 0) &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::fstatat(dfd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == held.st_ino &&
+            named.st_dev == held.st_dev) {
+            ::unlinkat(dfd, entry->d_name, 0);
+        }
+        ::close(fd);
+    }
+    ::closedir(folder);
+}
+
+// The temp file of one replacement, open and locked; closed (and so unlocked) when it goes, also
+// when a test's fault hook unwinds through it as a killed process would.
+struct TempFile {
+    int fd = -1;
+    std::string path;
+    TempFile() = default;
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    // Closes and removes it, keeping errno for the caller.
+    bool Discard() {
+        const int err = errno;
+        ::close(fd);
+        fd = -1;
+        ::unlink(path.c_str());
+        return FailWith(err);
+    }
+};
+
+// Creates a temp file beside the target and locks it. A cleaner of another copy may take a fresh,
+// not yet locked file away between our create and lock: then the name no longer leads to our file
+// (or the lock is taken), and we try another name.
+bool CreateTemp(const std::string& dir, const std::string& base, mode_t mode, TempFile& temp) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp.path = dir + "/." + base + "." + RandomSuffix() + ".tmp";
+        if (int err = Fault(WriteStep::CreateTemp, temp.path)) return FailWith(err);
+        temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (temp.fd < 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        struct stat held {}, named {};
+        const bool locked = ::flock(temp.fd, LOCK_EX | LOCK_NB) == 0;
+        // A file system without locks (some network or FUSE ones) still gets its replacement; its
+        // cleaners cannot lock either, so they leave such temp files alone.
+        const bool lockless = !locked && errno != EWOULDBLOCK;
+        if ((locked || lockless) && ::fstat(temp.fd, &held) == 0 && ::lstat(temp.path.c_str(), &named) == 0 &&
+            held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+            return true;
+        }
+        ::close(temp.fd);  // taken by a cleaner; it removes the name
+        temp.fd = -1;
+    }
+    return FailWith(EEXIST);
+}
+
+}  // namespace
+
+void SetWriteFaultHook(WriteFaultHook hook) { g_faultHook = std::move(hook); }
+
+void RemoveLeftoverTemps(const std::string& path) {
+    std::string target, dir, base;
+    if (ReplacementTarget(path, target, dir, base)) RemoveLeftoverTempsIn(dir, base);
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+    std::string target, dir, base;
+    if (!ReplacementTarget(path, target, dir, base)) return false;
 
     struct stat st {};
     bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return false;
+    if (exists && !S_ISREG(st.st_mode)) return FailWith(EISDIR);
     // Rename would happily replace a write-protected file; honour the protection instead. A file with
     // no write bit at all is read-only for root too, as the read-only attribute is on Windows.
-    if (exists && (::access(target.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0)) return false;
+    if (exists && ::access(target.c_str(), W_OK) != 0) return false;  // EACCES, or EROFS on a read-only mount
+    if (exists && (st.st_mode & 0222) == 0) return FailWith(EACCES);
+
+    // What killed writers left beside this file goes now, before it could pile up.
+    RemoveLeftoverTempsIn(dir, base);
 
     // A new Normal file is created 0666 so that the kernel applies the umask for us.
     mode_t createMode = (access == FileAccess::OwnerOnly || exists) ? 0600 : 0666;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + "/." + base + "." + RandomSuffix() + ".tmp";
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode);
-        if (fd < 0 && errno != EEXIST) return false;
+    TempFile temp;
+    if (!CreateTemp(dir, base, createMode, temp)) return false;
+
+    if (int err = Fault(WriteStep::Write, temp.path)) {
+        // As a disk that fills up on the way: part of the bytes land, then the write fails.
+        WriteAll(temp.fd, bytes.substr(0, bytes.size() / 2));
+        errno = err;
+        return temp.Discard();
     }
-    if (fd < 0) return false;
-
-    auto fail = [&]() {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    };
-
-    if (!WriteAll(fd, bytes)) return fail();
+    if (!WriteAll(temp.fd, bytes)) return temp.Discard();
     if (access == FileAccess::OwnerOnly) {
-        if (::fchmod(fd, 0600) != 0) return fail();
+        if (::fchmod(temp.fd, 0600) != 0) return temp.Discard();
     } else if (exists) {
         // Keep the owner where we may (root editing a user's file); chown first, as it can clear mode bits.
         if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-            if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            if (::fchown(temp.fd, st.st_uid, st.st_gid) != 0) {
                 // Not allowed: the replacement stays ours, which is the best we can do.
             }
         }
-        if (::fchmod(fd, st.st_mode & 07777) != 0) return fail();
+        if (::fchmod(temp.fd, st.st_mode & 07777) != 0) return temp.Discard();
     }
-    if (::fsync(fd) != 0) return fail();
-    if (::close(fd) != 0) {
-        ::unlink(temp.c_str());
-        return false;
+    if (int err = Fault(WriteStep::Sync, temp.path)) {
+        errno = err;
+        return temp.Discard();
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
+    if (::fsync(temp.fd) != 0) return temp.Discard();
+    // The temp file stays open, and so locked, until it has its final name.
+    if (int err = Fault(WriteStep::Rename, temp.path)) {
+        errno = err;
+        return temp.Discard();
     }
+    if (::rename(temp.path.c_str(), target.c_str()) != 0) return temp.Discard();
     SyncFolder(dir);
     return true;
 }

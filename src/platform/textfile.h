@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file helpers for the settings and data files the program shares with its Windows past:
 // text that may still be Shift_JIS, and replacement that never leaves a half-written file.
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,13 +35,30 @@ std::vector<RawLine> SplitLines(std::string_view bytes);
 // A leading UTF-8 byte order mark is dropped. nullopt when the file is missing or unreadable.
 std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 
-// Replaces the file atomically: the bytes go to a new file in the same folder, which is flushed
-// to disk and then renamed over the old one, so a crash leaves either the old or the new file.
-// Fails (false) without creating anything when the folder is missing or cannot be written, and
-// when an existing file is not writable for us. A link is followed: the file it points at is replaced.
+// Replaces the file atomically: the bytes go to a new file in the same folder (".NAME.xxxxxxxx.tmp",
+// locked with flock while it is written), which is flushed to disk and then renamed over the old one,
+// so a crash leaves either the old or the new file. Temp files of this file that killed writers left
+// behind are removed first (RemoveLeftoverTemps).
+// Fails (false, the cause in errno: ENOSPC, EDQUOT, EROFS, EACCES, ENOENT for a missing folder, ...)
+// without changing the file and without leaving anything behind when the folder is missing or cannot
+// be written, the disk is full, and when an existing file is not writable for us. A link is followed:
+// the file it points at is replaced.
 // OwnerOnly: the file ends up mode 0600, also when it existed with wider rights.
 // Normal: a new file gets 0666 & ~umask, an existing file keeps its mode.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access);
+
+// Removes the temp files that replacements of path cut off by a killed process left beside it: only
+// names of the form above, only files of ours, and only those no writer holds locked, so that the
+// temp file another running copy of the program is writing stays.
+void RemoveLeftoverTemps(const std::string& path);
+
+// The steps of a replacement, for tests that make one fail as a full disk or a crash would.
+enum class WriteStep { CreateTemp, Write, Sync, Rename };
+// Asked before each step with the temp file's name: 0 goes on; an errno value makes the step fail
+// with it (Write lands half the bytes first, as a disk filling up does). The hook may also throw:
+// the temp file is then left as a killed process leaves it, closed and unlocked but still there.
+using WriteFaultHook = std::function<int(WriteStep step, const std::string& tempPath)>;
+void SetWriteFaultHook(WriteFaultHook hook);
 
 // Settings written by the old Windows program are Shift_JIS (code page 932), the program's own are
 // UTF-8, and a file edited by hand may hold both. So the encoding is decided line by line: a line

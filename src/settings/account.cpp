@@ -7,9 +7,13 @@ namespace settings {
 
 namespace {
 Account g_lastAccepted;
-}
+std::optional<Account> g_unsaved;
+}  // namespace
+
+void SetUnsavedAccount(std::optional<Account> account) { g_unsaved = std::move(account); }
 
 Account ReadStoredAccount() {
+    if (g_unsaved) return *g_unsaved;
     return Account{ReadTextKey(paths::kIdPassFile, "NAME", QString()).value,
                    ReadTextKey(paths::kIdPassFile, "NAME2", QString()).value};
 }

@@ -34,8 +34,9 @@ IdPassForm::IdPassForm()
 }
 
 void IdPassForm::Form_Load() {
-    IdText.SetText(settings::ReadTextKey(paths::kIdPassFile, "NAME", QString()).value);
-    PassText.SetText(settings::ReadTextKey(paths::kIdPassFile, "NAME2", QString()).value);
+    const settings::Account stored = settings::ReadStoredAccount();
+    IdText.SetText(stored.id);
+    PassText.SetText(stored.password);
 }
 
 void IdPassForm::OKCommand_Click() {
@@ -43,11 +44,16 @@ void IdPassForm::OKCommand_Click() {
     prog::PopPassword = PassText.Text();
     settings::SetLastAcceptedAccount({IdText.Text(), PassText.Text()});
     if (Check1.Value() == 1) {
-        settings::WriteKey(paths::kIdPassFile, "NAME", IdText.Text());
-        settings::WriteKey(paths::kIdPassFile, "NAME2", PassText.Text());
-        settings::WriteKey(paths::kIdPassFile, "NAME3", QStringLiteral("1"));
+        // The three keys in one replacement: a killed program never leaves a new ID with an old password.
+        const settings::Saved saved = settings::WriteKeys(
+            paths::kIdPassFile, {{"NAME", IdText.Text()}, {"NAME2", PassText.Text()}, {"NAME3", QStringLiteral("1")}});
+        settings::SetUnsavedAccount(saved.ok ? std::nullopt
+                                             : std::optional<settings::Account>({IdText.Text(), PassText.Text()}));
+        settings::ReportFailedSave(saved, QStringLiteral("IDとパスワード"), settings::SavedFileName(paths::kIdPassFile));
     } else {
-        settings::WriteKey(paths::kIdPassFile, "NAME3", QStringLiteral("0"));
+        // Only the choice not to save, which nothing reads back: a failure loses nothing worth a box.
+        settings::LogFailedSave(settings::WriteKeys(paths::kIdPassFile, {{"NAME3", QStringLiteral("0")}}),
+                                settings::SavedFileName(paths::kIdPassFile));
     }
     Unload();
 }

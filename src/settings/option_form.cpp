@@ -51,7 +51,9 @@ void OptionForm::OKCommand_Click() {
     prog::Pop3Server = Pop3Text.Text();
     prog::MailAddress = MailText.Text();
     prog::ApopFlag = int16_t(ApopCheck.Value());
-    WriteServerFile();
+    // A save that fails is told; the values taken above stay in use all the same.
+    settings::ReportFailedSave(WriteServerFile(), QStringLiteral("サーバー設定（サーバー名、メールアドレス、APOP）"),
+                               settings::SavedFileName(paths::kServerFile));
     Unload();
 }
 

@@ -1,5 +1,7 @@
 #include "settings/server_file.h"
 
+#include <cerrno>
+
 #include "core/numbers.h"
 #include "core/program.h"
 #include "platform/textfile.h"
@@ -36,10 +38,13 @@ void ReadServerFile() {
     }
 }
 
-void WriteServerFile() {
+settings::Saved WriteServerFile() {
     const QString text = QStringLiteral("SMTP=") + prog::SmtpServer + QStringLiteral("\r\n") +
                          QStringLiteral("POP3=") + prog::Pop3Server + QStringLiteral("\r\n") +
                          QStringLiteral("MAIL=") + prog::MailAddress + QStringLiteral("\r\n") +
                          QStringLiteral("APOP=") + core::DecimalText(prog::ApopFlag) + QStringLiteral("\r\n");
-    platform::WriteFileAtomically(core::Ansi(paths::kServerFile), core::Ansi(text), platform::FileAccess::Normal);
+    errno = 0;
+    if (platform::WriteFileAtomically(core::Ansi(paths::kServerFile), core::Ansi(text), platform::FileAccess::Normal))
+        return {};
+    return {false, errno};
 }

@@ -3,5 +3,7 @@
 
 // Sets SmtpServer, Pop3Server, MailAddress and ApopFlag from the file's lines; a missing file leaves them.
 void ReadServerFile();
-// Replaces the file with the four lines SMTP=, POP3=, MAIL=, APOP=.
-void WriteServerFile();
+#include "settings/profile_keys.h"
+
+// Replaces the file with the four lines SMTP=, POP3=, MAIL=, APOP=, in one atomic replacement.
+settings::Saved WriteServerFile();

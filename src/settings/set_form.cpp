@@ -28,9 +28,9 @@ void ReadSwitch(core::CheckBox& box, const char* key) {
         box.SetValue(0);
 }
 
-void WriteSwitch(const core::CheckBox& box, const char* key) {
-    settings::WriteKey(paths::kIniFile, key, box.Value() == 1 ? QStringLiteral("1") : QStringLiteral("0"));
-}
+QString SwitchText(int value) { return value == 1 ? QStringLiteral("1") : QStringLiteral("0"); }
+
+std::optional<settings::Options> g_unsaved;
 
 void AddLine(QWidget* parent, int x1, int y1, int x2) {
     auto* line = new QFrame(parent);
@@ -40,6 +40,10 @@ void AddLine(QWidget* parent, int x1, int y1, int x2) {
 }
 
 }  // namespace
+
+namespace settings {
+void SetUnsavedOptions(std::optional<Options> options) { g_unsaved = std::move(options); }
+}  // namespace settings
 
 SetForm::SetForm()
     : core::Form(QStringLiteral("設定"), 3750, 4380),
@@ -89,29 +93,45 @@ void SetForm::Form_Load() {
     ReadSwitch(Check3, "NUMBER3");
     ReadSwitch(Check4, "NUMBER5");
     loaded_ = Current();
+    // The file still holds what an earlier close could not replace; what the person set stays in use.
+    if (g_unsaved) {
+        Check1.SetValue(g_unsaved->check1);
+        Text2.SetText(g_unsaved->text2);
+        Check2.SetValue(g_unsaved->check2);
+        Check3.SetValue(g_unsaved->check3);
+        Check4.SetValue(g_unsaved->check4);
+    }
 }
 
-void SetForm::Form_Unload(int&) { SaveOptions(); }
+void SetForm::Form_Unload(int&) {
+    const settings::Saved saved = SaveOptions();
+    settings::SetUnsavedOptions(saved.ok ? std::nullopt : std::optional<settings::Options>(Current()));
+    settings::ReportFailedSave(saved, QStringLiteral("設定（チェック間隔と４つのスイッチ）"),
+                               settings::SavedFileName(paths::kIniFile));
+}
 
-SetForm::Options SetForm::Current() const {
+settings::Options SetForm::Current() const {
     return {Check1.Value(), Check2.Value(), Check3.Value(), Check4.Value(), Text2.Text()};
 }
 
-void SetForm::SaveOptions() {
-    WriteSwitch(Check1, "NUMBER");
-    settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
-    WriteSwitch(Check2, "NUMBER4");
-    WriteSwitch(Check3, "NUMBER3");
-    WriteSwitch(Check4, "NUMBER5");
+settings::Saved SetForm::SaveOptions() {
+    // All five in one replacement: a program killed while saving leaves all old or all new.
+    return settings::WriteKeys(paths::kIniFile, {{"NUMBER", SwitchText(Check1.Value())},
+                                                 {"NUMBER2", Text2.Text()},
+                                                 {"NUMBER4", SwitchText(Check2.Value())},
+                                                 {"NUMBER3", SwitchText(Check3.Value())},
+                                                 {"NUMBER5", SwitchText(Check4.Value())}});
 }
 
-void SetForm::SaveChangedOptions() {
-    const Options now = Current();
-    if (now.check1 != loaded_.check1) WriteSwitch(Check1, "NUMBER");
-    if (now.text2 != loaded_.text2) settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
-    if (now.check2 != loaded_.check2) WriteSwitch(Check2, "NUMBER4");
-    if (now.check3 != loaded_.check3) WriteSwitch(Check3, "NUMBER3");
-    if (now.check4 != loaded_.check4) WriteSwitch(Check4, "NUMBER5");
+std::vector<settings::KeyValue> SetForm::ChangedOptions() const {
+    const settings::Options now = Current();
+    std::vector<settings::KeyValue> changed;
+    if (now.check1 != loaded_.check1) changed.push_back({"NUMBER", SwitchText(now.check1)});
+    if (now.text2 != loaded_.text2) changed.push_back({"NUMBER2", now.text2});
+    if (now.check2 != loaded_.check2) changed.push_back({"NUMBER4", SwitchText(now.check2)});
+    if (now.check3 != loaded_.check3) changed.push_back({"NUMBER3", SwitchText(now.check3)});
+    if (now.check4 != loaded_.check4) changed.push_back({"NUMBER5", SwitchText(now.check4)});
+    return changed;
 }
 
 void SetForm::Text2_Change() {

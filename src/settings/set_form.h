@@ -1,8 +1,23 @@
 #pragma once
 // The settings dialog "設定": the check interval and four switches. Its controls are also where
 // these options live while the program runs; other parts read them directly.
+#include <optional>
+#include <vector>
+
 #include "core/controls.h"
 #include "core/form.h"
+#include "settings/profile_keys.h"
+
+namespace settings {
+// The five options as the settings dialog holds them.
+struct Options {
+    int check1 = 0, check2 = 0, check3 = 0, check4 = 0;
+    QString text2;
+};
+// Options whose save failed in this run: every new load of the dialog takes them over the file's,
+// so that they stay in use, and count as changes for shut-down, until a save lands (nullopt).
+void SetUnsavedOptions(std::optional<Options> options);
+}  // namespace settings
 
 class SetForm : public core::Form {
 public:
@@ -14,11 +29,11 @@ public:
     void Command1_Click();  // "ID/PASS"
     void Command2_Click();  // "POPサーバー"
 
-    // Writes the five options to ini.ini, as closing the dialog does.
-    void SaveOptions();
-    // Writes only the options that differ from what the last load read: the changes made in this
-    // dialog that would otherwise be lost, and no rewrite of values nobody touched.
-    void SaveChangedOptions();
+    // Writes the five options to ini.ini in one replacement, as closing the dialog does.
+    settings::Saved SaveOptions();
+    // The options that differ from what the last load read from the file: the changes made in this
+    // dialog that would otherwise be lost, for shut-down to save (no rewrite of values nobody touched).
+    std::vector<settings::KeyValue> ChangedOptions() const;
 
     core::CommandButton Command1, Command2;
     core::CheckBox Check1;
@@ -30,10 +45,6 @@ public:
     core::CheckBox Check4;
 
 private:
-    struct Options {
-        int check1 = 0, check2 = 0, check3 = 0, check4 = 0;
-        QString text2;
-    };
-    Options Current() const;
-    Options loaded_;
+    settings::Options Current() const;
+    settings::Options loaded_;
 };

@@ -2,10 +2,14 @@
 
 #include <QDir>
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "support/temp_folder.h"
@@ -201,4 +205,106 @@ TEST(Profile, FailedWriteCreatesNothing) {
     EXPECT_EQ(WritePrivateProfileStringA("EXEINI", "NUMBER", "1", t.fileUtf8("nope/a.ini")), 0);
     EXPECT_FALSE(t.exists("nope"));
     EXPECT_TRUE(QDir(t.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+}
+
+namespace {
+
+// Every name in the folder, hidden ones included, sorted.
+QStringList Entries(const testsupport::TempFolder& t) {
+    QStringList names = QDir(t.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+struct Killed {};  // a process killed at a step of its write
+
+const std::string kBefore = "; mine\r\n[EXEINI]\r\nNUMBER=0\r\nNAME=x\r\n[Other]\r\nk=v\r\n";
+const std::vector<ProfileValue> kThreeKeys = {{"NUMBER", "1"}, {"NUMBER2", "5"}, {"NAME", "y"}};
+const std::string kAfter = "; mine\r\n[EXEINI]\r\nNUMBER=1\r\nNAME=y\r\nNUMBER2=5\r\n[Other]\r\nk=v\r\n";
+
+}  // namespace
+
+TEST(Profile, SeveralKeysLandInOneReplacementOrNotAtAll) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    struct Fault {
+        WriteStep step;
+        int error;
+    };
+    for (const Fault& fault : {Fault{WriteStep::CreateTemp, EACCES}, Fault{WriteStep::Write, ENOSPC},
+                               Fault{WriteStep::Write, EDQUOT}, Fault{WriteStep::Sync, EIO},
+                               Fault{WriteStep::Rename, EROFS}}) {
+        SCOPED_TRACE(testing::Message() << int(fault.step) << " " << fault.error);
+        t.write("a.ini", QByteArray::fromStdString(kBefore));
+        SetWriteFaultHook([&](WriteStep step, const std::string&) { return step == fault.step ? fault.error : 0; });
+        errno = 0;
+        EXPECT_EQ(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), 0);
+        EXPECT_EQ(errno, fault.error);
+        SetWriteFaultHook(nullptr);
+        EXPECT_EQ(Bytes(t, "a.ini"), kBefore);
+        EXPECT_EQ(Entries(t), QStringList({"a.ini"}));  // the failed temp file went too
+    }
+    // The real thing: a read-only file (for root too) and a missing folder, with their causes.
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    EXPECT_EQ(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), 0);
+    EXPECT_EQ(errno, EACCES);
+    ASSERT_EQ(chmod(f.c_str(), 0644), 0);
+    EXPECT_EQ(WritePrivateProfileStrings("EXEINI", kThreeKeys, t.fileUtf8("none/a.ini")), 0);
+    EXPECT_EQ(errno, ENOENT);
+
+    // Without a fault all three land in one replacement; then the same values again write nothing.
+    int steps = 0;
+    SetWriteFaultHook([&](WriteStep, const std::string&) { return ++steps, 0; });
+    EXPECT_NE(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), 0);
+    EXPECT_EQ(steps, 4);  // one temp file, one write, one sync, one rename
+    EXPECT_EQ(Bytes(t, "a.ini"), kAfter);
+    EXPECT_NE(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), 0);
+    EXPECT_EQ(steps, 4);
+    // One unusable name: none of the keys is written.
+    EXPECT_EQ(WritePrivateProfileStrings("EXEINI", {{"NUMBER", "9"}, {"a=b", "1"}}, f), 0);
+    EXPECT_EQ(steps, 4);
+    SetWriteFaultHook(nullptr);
+    EXPECT_EQ(Bytes(t, "a.ini"), kAfter);
+}
+
+TEST(Profile, TempFilesOfKilledWritesGoButNeverOneStillBeingWritten) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    t.write("a.ini", QByteArray::fromStdString(kBefore));
+    auto killedWrite = [&] {
+        SetWriteFaultHook([](WriteStep step, const std::string&) -> int {
+            if (step == WriteStep::Rename) throw Killed{};
+            return 0;
+        });
+        EXPECT_THROW(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), Killed);
+        SetWriteFaultHook(nullptr);
+    };
+    killedWrite();
+    EXPECT_EQ(Bytes(t, "a.ini"), kBefore);  // killed before the rename: all old
+    ASSERT_EQ(Entries(t).size(), 2);
+
+    // Another copy of the program in the middle of its write holds its temp file locked.
+    t.write(".a.ini.abcd1234.tmp", "half");
+    const int running = ::open(t.fileUtf8(".a.ini.abcd1234.tmp").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(running, 0);
+    ASSERT_EQ(flock(running, LOCK_EX | LOCK_NB), 0);
+    // Names that are not this file's temp files, in this folder.
+    const QStringList others = {".a.ini.ABCD1234.tmp", ".a.ini.abc.tmp", ".b.ini.abcd1234.tmp", "a.ini.abcd1234.tmp"};
+    for (const QString& name : others) t.write(name, "x");
+    const QStringList kept = [&] {
+        QStringList k = others + QStringList{".a.ini.abcd1234.tmp", "a.ini"};
+        k.sort();
+        return k;
+    }();
+
+    RemoveLeftoverTemps(f);  // as at start-up
+    EXPECT_EQ(Entries(t), kept);
+    killedWrite();
+    EXPECT_NE(WritePrivateProfileStrings("EXEINI", kThreeKeys, f), 0);  // the next write clears up too
+    EXPECT_EQ(Entries(t), kept);
+    EXPECT_EQ(Bytes(t, "a.ini"), kAfter);
+
+    ::close(running);  // that writer died without renaming: now its temp file goes as well
+    RemoveLeftoverTemps(f);
+    EXPECT_FALSE(Entries(t).contains(".a.ini.abcd1234.tmp"));
 }

@@ -5,11 +5,17 @@
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QDir>
+#include <cerrno>
 #include <sys/stat.h>
 
 #include "app/forms.h"
 #include "app/main_form.h"
+#include "core/msgbox.h"
 #include "core/program.h"
+#include "platform/textfile.h"
+#include "settings/account.h"
+#include "settings/set_form.h"
 #include "platform/window.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
@@ -162,4 +168,187 @@ TEST_F(ServerDialog, GreyedApopTwoSurvivesOk) {
     forms::OptionForm().OKCommand.Press();
     EXPECT_EQ(prog::ApopFlag, 2);
     EXPECT_TRUE(Server().endsWith("APOP=2\r\n"));
+}
+
+namespace {
+
+struct Killed {};  // the program killed at a step of a save
+
+const QByteArray kOldIni = "[EXEINI]\r\nNUMBER=0\r\nNUMBER2=7\r\nNUMBER3=0\r\nNUMBER4=0\r\nNUMBER5=0\r\nNAME=/old\r\n";
+const QByteArray kOldAccount = "[EXEINI]\r\nNAME=old\r\nNAME2=oldpw\r\nNAME3=1\r\n";
+
+// Each action that saves several keys, with the file it saves to and the file's bytes once saved.
+struct SaveAction {
+    const char* name;
+    bool settingsFile;  // else the account file
+    QByteArray saved;
+    bool boxOnFailure;  // shut-down must not wait for anyone
+};
+const SaveAction kSaveActions[] = {
+    {"settings dialog", true,
+     "[EXEINI]\r\nNUMBER=1\r\nNUMBER2=9\r\nNUMBER3=1\r\nNUMBER4=1\r\nNUMBER5=1\r\nNAME=/old\r\n", true},
+    {"account dialog", false, "[EXEINI]\r\nNAME=new\r\nNAME2=newpw\r\nNAME3=1\r\n", true},
+    {"shut-down", true, "[EXEINI]\r\nNUMBER=0\r\nNUMBER2=9\r\nNUMBER3=0\r\nNUMBER4=0\r\nNUMBER5=1\r\nNAME=/new\r\n",
+     false},
+};
+
+class SavingSettings : public ProgramTest {
+protected:
+    void SetUp() override {
+        ProgramTest::SetUp();
+        WriteServer("POP3=pop.example.org\r\n");
+        WriteIni(kOldIni);
+        WriteIdPass(kOldAccount);
+        core::SetMsgBoxHook([this](const QString& prompt, int, const QString& title) {
+            boxes << title + "|" + prompt;
+            return core::vbOK;
+        });
+    }
+    void TearDown() override {
+        platform::SetWriteFaultHook(nullptr);
+        core::SetMsgBoxHook(nullptr);
+        ProgramTest::TearDown();
+    }
+    QByteArray File(const SaveAction& a) const { return folder.read(a.settingsFile ? IniName() : IdPassName()); }
+    QByteArray Old(const SaveAction& a) const { return a.settingsFile ? kOldIni : kOldAccount; }
+    QStringList MailDataEntries() const {
+        return QDir(folder.file("★MailData")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    // Starts the program and does what the action saves.
+    void Do(const SaveAction& a) {
+        forms::MainForm();
+        if (std::string(a.name) == "settings dialog") {
+            SetForm& set = forms::SetForm();
+            set.Check1.SetValue(1);
+            set.Text2.SetText("9");
+            set.Check2.SetValue(1);
+            set.Check3.SetValue(1);
+            set.Check4.SetValue(1);
+            set.Unload();
+        } else if (std::string(a.name) == "account dialog") {
+            IdPassForm& dlg = forms::IdPassForm();
+            dlg.IdText.SetText("new");
+            dlg.PassText.SetText("newpw");
+            dlg.Check1.SetValue(1);
+            dlg.OKCommand.Press();
+        } else {
+            forms::MainForm().Text7.SetText("/new");
+            forms::SetForm().Text2.SetText("9");
+            forms::SetForm().Check4.SetValue(1);
+            EXPECT_TRUE(CloseMainWindow());
+        }
+        Settle();
+    }
+    // What is left of a killed program goes; the next one starts afresh.
+    void Restart() {
+        forms::DestroyAll();
+        Settle();
+        prog::ResetProgramValues();
+        settings::SetUnsavedOptions(std::nullopt);
+        settings::SetUnsavedAccount(std::nullopt);
+    }
+    QStringList boxes;
+};
+
+}  // namespace
+
+TEST_F(SavingSettings, KilledBetweenTempFileAndRenameEachSaveLeavesAllOldThenAllNew) {
+    for (const SaveAction& a : kSaveActions) {
+        // Killed as the save's temp file is written and about to be renamed: all old. Killed at any
+        // step after the first rename: all new (a save that took several replacements is caught here).
+        for (const bool afterRename : {false, true}) {
+            SCOPED_TRACE(testing::Message() << a.name << (afterRename ? ", after the rename" : ""));
+            WriteIni(kOldIni);
+            WriteIdPass(kOldAccount);
+            bool renamed = false;
+            platform::SetWriteFaultHook([&](platform::WriteStep step, const std::string&) -> int {
+                if (renamed || (!afterRename && step == platform::WriteStep::Rename)) throw Killed{};
+                renamed = step == platform::WriteStep::Rename;
+                return 0;
+            });
+            try {
+                Do(a);
+            } catch (const Killed&) {
+            }
+            platform::SetWriteFaultHook(nullptr);
+            EXPECT_EQ(File(a), afterRename ? a.saved : Old(a));
+            EXPECT_EQ(MailDataEntries().size(), afterRename ? 2 : 3);  // the killed save's temp file
+            Restart();
+
+            forms::MainForm();  // the next start clears it away
+            EXPECT_EQ(MailDataEntries(), QStringList({"ini.ini", "iniIdPass.ini"}));
+            Restart();
+        }
+    }
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join("\n").toStdString();
+}
+
+TEST_F(SavingSettings, AFailedSaveSaysWhatAndWhyAndItsValuesStayInUseTillASaveLands) {
+    struct Cause {
+        int error;
+        QString reason;
+    };
+    const Cause causes[] = {{ENOSPC, QStringLiteral("ディスクの空きがありません")},
+                            {EACCES, QStringLiteral("書き込む権限がありません")},
+                            {EROFS, QStringLiteral("読み取り専用")}};
+    int n = 0;
+    for (const SaveAction& a : kSaveActions) {
+        const Cause& cause = causes[n++ % std::size(causes)];
+        SCOPED_TRACE(a.name);
+        WriteIni(kOldIni);
+        WriteIdPass(kOldAccount);
+        boxes.clear();
+        platform::SetWriteFaultHook([&](platform::WriteStep step, const std::string&) {
+            return step == platform::WriteStep::Write ? cause.error : 0;
+        });
+        Do(a);
+        EXPECT_EQ(File(a), Old(a));
+        if (!a.boxOnFailure) {
+            EXPECT_TRUE(boxes.isEmpty());  // the program ended all the same
+            platform::SetWriteFaultHook(nullptr);
+            Restart();
+            continue;
+        }
+        ASSERT_EQ(boxes.size(), 1);
+        EXPECT_TRUE(boxes[0].startsWith(QStringLiteral("エラー|"))) << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].contains(cause.reason)) << boxes[0].toStdString();
+        EXPECT_TRUE(boxes[0].contains(a.settingsFile ? QStringLiteral("チェック間隔") : QStringLiteral("IDとパスワード")));
+        EXPECT_TRUE(boxes[0].contains(a.settingsFile ? IniName() : IdPassName())) << boxes[0].toStdString();
+        // The dialog closed; what it held stays in use, also where the program reloads it.
+        if (a.settingsFile) {
+            EXPECT_EQ(forms::SetForm().Check4.Value(), 1);
+            EXPECT_EQ(forms::SetForm().Text2.Text(), "9");
+            EXPECT_EQ(forms::MainForm().Text5.Text(), "9");
+        } else {
+            EXPECT_FALSE(forms::IdPassFormLoaded());
+            EXPECT_EQ(settings::ReadStoredAccount().id, "new");  // what the next mail check logs in with
+            EXPECT_EQ(forms::IdPassForm().PassText.Text(), "newpw");
+        }
+        // Space again: the next save lands (shut-down saves what is still unsaved).
+        platform::SetWriteFaultHook(nullptr);
+        if (a.settingsFile) {
+            EXPECT_TRUE(CloseMainWindow());
+            EXPECT_EQ(File(a), a.saved);
+        } else {
+            Do(a);
+            EXPECT_EQ(File(a), a.saved);
+            EXPECT_EQ(boxes.size(), 1);
+        }
+        Restart();
+    }
+
+    // The server dialog writes its whole file; the values typed are in use all the same.
+    boxes.clear();
+    forms::MainForm();
+    platform::SetWriteFaultHook([](platform::WriteStep step, const std::string&) {
+        return step == platform::WriteStep::Sync ? EIO : 0;
+    });
+    forms::OptionForm().Pop3Text.SetText("pop.new.example");
+    forms::OptionForm().OKCommand.Press();
+    Settle();
+    EXPECT_EQ(cwd.read("qorvel.ini"), "POP3=pop.example.org\r\n");
+    EXPECT_EQ(prog::Pop3Server, "pop.new.example");
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("サーバー設定"))) << boxes[0].toStdString();
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("ファイルに書き込めませんでした")));
 }

@@ -15,6 +15,7 @@
 #include "platform/mci.h"
 #include "platform/process.h"
 #include "settings/account.h"
+#include "settings/set_form.h"
 #include "support/temp_folder.h"
 
 namespace testsupport {
@@ -37,6 +38,8 @@ protected:
         QDir::setCurrent(cwd.path());
         prog::ResetProgramValues();
         settings::SetLastAcceptedAccount({});
+        settings::SetUnsavedAccount(std::nullopt);
+        settings::SetUnsavedOptions(std::nullopt);
         core::SetProgramFolder(folder.path());
         loop = std::make_unique<core::VirtualEventLoop>(startTime);
         core::SetLoop(loop.get());
