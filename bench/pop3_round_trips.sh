@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What a whole mailbox costs in round trips: our check (the program's calls: status, size and fetch for
-# each message), curl, and a pipelined floor client (every command at once after the greeting, then
+# each message; once with the library's own waits, once waiting through the program's event loop as the
+# program's check does), curl, and a pipelined floor client (every command at once after the greeting, then
 # every reply) fetching the same Dovecot mailbox, side by side in one run:
 #   100 × 5 KB one round trip away (a proxy of our own on loopback holding every chunk 15 ms each
 #   way: a 30 ms round trip, a typical home line to a provider), and 1000 × 20 KB and 20 × 5 MB on
@@ -45,6 +46,8 @@ now() { date +%s.%N; }
 stats() { sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
 
 ours_time() { "$build/bench/pop3_vs_curl" "127.0.0.1:$1" "$2" pw | sed 's/.* seconds=\([0-9.]*\).*/\1/'; }
+# The same calls waiting through the program's event loop, as the program's check does.
+loop_time() { VELLUMINE_CHECK_IN_LOOP=1 ours_time "$@"; }
 floor_time() { "$build/bench/pop3_floor" "$1" "$2" pw "$3" | sed 's/seconds=\([0-9.]*\).*/\1/'; }
 curl_time() {
   local t0 t1
@@ -54,21 +57,23 @@ curl_time() {
   awk "BEGIN { printf \"%.4f\", $t1 - $t0 }"
 }
 
-printf '%-12s %4s  %-22s %-22s %-22s %10s %10s\n' mailbox rtt "ours s (range)" "curl s (range)" "floor s (range)" ours/floor ours/curl
+printf '%-12s %4s  %-22s %-22s %-22s %-22s %10s %10s %10s\n' mailbox rtt "ours s (range)" "in loop s (range)" "curl s (range)" "floor s (range)" ours/floor ours/curl loop/ours
 for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB $port 0"; do
   read -r box count size at rtt <<<"$row"
   # Once each, unmeasured, so that all read a warm mailbox.
-  ours_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
-  o=(); c=(); f=()
+  ours_time "$at" "$box" >/dev/null; loop_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
+  o=(); l=(); c=(); f=()
   for _ in $(seq "$runs"); do
     o+=("$(ours_time "$at" "$box")")
+    l+=("$(loop_time "$at" "$box")")
     c+=("$(curl_time "$at" "$box" "$count")")
     f+=("$(floor_time "$at" "$box" "$count")")
   done
   read -r om omin omax <<<"$(printf '%s\n' "${o[@]}" | stats)"
+  read -r lm lmin lmax <<<"$(printf '%s\n' "${l[@]}" | stats)"
   read -r cm cmin cmax <<<"$(printf '%s\n' "${c[@]}" | stats)"
   read -r fm fmin fmax <<<"$(printf '%s\n' "${f[@]}" | stats)"
-  printf '%-12s %4s  %-22s %-22s %-22s %10.2f %10.2f\n' "$count×$size" "${rtt}ms" \
-    "$om ($omin–$omax)" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
-    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")"
+  printf '%-12s %4s  %-22s %-22s %-22s %-22s %10.2f %10.2f %10.2f\n' "$count×$size" "${rtt}ms" \
+    "$om ($omin–$omax)" "$lm ($lmin–$lmax)" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
+    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")" "$(awk "BEGIN { print $lm / $om }")"
 done
