@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What a whole mailbox costs in round trips: our check (the program's calls: status, size and fetch for
-# each message), curl, and a pipelined floor client (every command at once after the greeting, then
+# each message; once with the library's own waits, once waiting through the program's event loop as the
+# program's check does), curl, and a pipelined floor client (every command at once after the greeting, then
 # every reply) fetching the same Dovecot mailbox, side by side in one run:
 #   100 × 5 KB one round trip away (a proxy of our own on loopback holding every chunk 15 ms each
 #   way: a 30 ms round trip, a typical home line to a provider), and 1000 × 20 KB and 20 × 5 MB on
@@ -56,6 +57,8 @@ now() { date +%s.%N; }
 stats() { sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; printf "%.3f %.3f %.3f", m, v[1], v[NR] }'; }
 
 ours_time() { "${3:-$build/bench/pop3_vs_curl}" "127.0.0.1:$1" "$2" pw | sed 's/.* seconds=\([0-9.]*\).*/\1/'; }
+# The same calls waiting through the program's event loop, as the program's check does.
+loop_time() { VELLUMINE_CHECK_IN_LOOP=1 ours_time "$@"; }
 floor_time() { "$build/bench/pop3_floor" "$1" "$2" pw "$3" | sed 's/seconds=\([0-9.]*\).*/\1/'; }
 curl_time() {
   local t0 t1
@@ -65,21 +68,23 @@ curl_time() {
   awk "BEGIN { printf \"%.4f\", $t1 - $t0 }"
 }
 
-printf '%-14s %4s  %-22s %-22s %-22s %-22s %10s %10s %12s\n' mailbox rtt "ours s (range)" "before s (range)" \
-  "curl s (range)" "floor s (range)" ours/floor ours/curl before/floor
+printf '%-14s %4s  %-22s %-22s %-22s %-22s %-22s %10s %10s %10s %12s\n' mailbox rtt "ours s (range)" "in loop s (range)" \
+  "before s (range)" "curl s (range)" "floor s (range)" ours/floor ours/curl loop/ours before/floor
 for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB $port 0" "split 100 5KB/split $split_port 0"; do
   read -r box count size at rtt <<<"$row"
   # Once each, unmeasured, so that all read a warm mailbox.
-  ours_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
+  ours_time "$at" "$box" >/dev/null; loop_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
   [[ -n $before ]] && ours_time "$at" "$box" "$before" >/dev/null
-  o=(); b=(); c=(); f=()
+  o=(); l=(); b=(); c=(); f=()
   for _ in $(seq "$runs"); do
     o+=("$(ours_time "$at" "$box")")
+    l+=("$(loop_time "$at" "$box")")
     [[ -n $before ]] && b+=("$(ours_time "$at" "$box" "$before")")
     c+=("$(curl_time "$at" "$box" "$count")")
     f+=("$(floor_time "$at" "$box" "$count")")
   done
   read -r om omin omax <<<"$(printf '%s\n' "${o[@]}" | stats)"
+  read -r lm lmin lmax <<<"$(printf '%s\n' "${l[@]}" | stats)"
   read -r cm cmin cmax <<<"$(printf '%s\n' "${c[@]}" | stats)"
   read -r fm fmin fmax <<<"$(printf '%s\n' "${f[@]}" | stats)"
   bcol="-" bratio="-"
@@ -88,7 +93,7 @@ for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB 
     bcol="$bm ($bmin–$bmax)"
     bratio=$(awk "BEGIN { printf \"%.2f\", $bm / $fm }")
   fi
-  printf '%-14s %4s  %-22s %-22s %-22s %-22s %10.2f %10.2f %12s\n' "$count×$size" "${rtt}ms" \
-    "$om ($omin–$omax)" "$bcol" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
-    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")" "$bratio"
+  printf '%-14s %4s  %-22s %-22s %-22s %-22s %-22s %10.2f %10.2f %10.2f %12s\n' "$count×$size" "${rtt}ms" \
+    "$om ($omin–$omax)" "$lm ($lmin–$lmax)" "$bcol" "$cm ($cmin–$cmax)" "$fm ($fmin–$fmax)" \
+    "$(awk "BEGIN { print $om / $fm }")" "$(awk "BEGIN { print $om / $cm }")" "$(awk "BEGIN { print $lm / $om }")" "$bratio"
 done

@@ -6,6 +6,7 @@
 #include <QScreen>
 
 #include "app/forms.h"
+#include "core/beside.h"
 #include "core/numbers.h"
 #include "core/program.h"
 #include "platform/mci.h"
@@ -109,7 +110,8 @@ MainForm::MainForm()
     }
 }
 
-MainForm::~MainForm() = default;
+// A check still waiting goes with its window, before anything it refers to.
+MainForm::~MainForm() { core::AbandonBeside(); }
 
 void MainForm::Wire() {
     Command1.Click = [this] { Command1_Click(); };
@@ -206,6 +208,7 @@ void MainForm::Form_Unload(int&) {
     // word, so that no server can hold the program up; the hang-up that follows every check still runs.
     if (checkRunning_ > 0) {
         platform::NMailAbortAll();
+        core::AbandonBeside();
         if (forms::SetForm().Check1.Value() == 1) Command5_Click();
     }
     prog::LastApiResult = Mci("stop bgm");

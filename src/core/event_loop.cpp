@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "core/beside.h"
 #include "platform/net_wait.h"
 
 namespace core {
@@ -14,6 +15,7 @@ class LoopNetWaiter : public platform::NetWaiter {
 public:
     uint32_t NowMs() override { return Loop().TimeGetTime(); }
     bool WaitUntil(const std::function<bool()>& ready, uint32_t limitMs) override {
+        if (OnBeside()) return ready() || beside::Suspend(&ready, true, limitMs, /*network=*/true);
         return Loop().WaitForNetwork(ready, limitMs);
     }
 };
@@ -41,6 +43,11 @@ bool EventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32_t limi
 }
 
 void WaitMs(int32_t ms) {
+    if (OnBeside()) {
+        // Over once more than ms have passed; at once (after one turn of the loop) for ms below 0.
+        beside::Suspend(nullptr, true, ms < 0 ? 0u : uint32_t(ms) + 1u, false);
+        return;
+    }
     EventLoop& loop = Loop();
     const uint32_t start = loop.TimeGetTime();
     uint32_t elapsed = 0;

@@ -41,6 +41,9 @@ public:
     // Waits for the network: hands control to the loop until ready() holds (true) or limitMs have
     // passed on TimeGetTime() (false). Meanwhile windows and timers work as in any wait.
     virtual bool WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs);
+    // The work beside the program (core/beside.h) has begun a wait. The loop resumes it, through
+    // beside::Serve, once that wait is over; a loop that sleeps sees to waking up for it.
+    virtual void BesideWaits() {}
 };
 
 EventLoop& Loop();
@@ -48,7 +51,8 @@ EventLoop& Loop();
 // keeps ownership.
 void SetLoop(EventLoop* loop);
 
-// Waits for more than ms milliseconds while windows and timers keep working.
+// Waits for more than ms milliseconds while windows and timers keep working. In the work beside the
+// program, it suspends only that work.
 void WaitMs(int32_t ms);
 
 }  // namespace core

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "core/beside.h"
+
 namespace core {
 
 namespace {
@@ -22,11 +24,21 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
     }
     // Above the top-most clock, or it would open behind it.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if ((style & 0x0F) == vbYesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? vbYes : vbNo;
+    const bool yesNo = (style & 0x0F) == vbYesNo;
+    box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    if (OnBeside()) {
+        // In the check: modal as ever, but a nested event loop here would hold up everything else
+        // that waits. The box is shown and only the check waits for it to close.
+        bool closed = false;
+        QObject::connect(&box, &QMessageBox::finished, [&closed] { closed = true; });
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+        const std::function<bool()> done = [&closed] { return closed; };
+        beside::Suspend(&done, false, 0, false);
+        if (!yesNo) return vbOK;
+        return box.clickedButton() == box.button(QMessageBox::Yes) ? vbYes : vbNo;
     }
-    box.setStandardButtons(QMessageBox::Ok);
+    if (yesNo) return box.exec() == QMessageBox::Yes ? vbYes : vbNo;
     box.exec();
     return vbOK;
 }

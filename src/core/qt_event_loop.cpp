@@ -6,6 +6,7 @@
 #include <chrono>
 #include <limits>
 
+#include "core/beside.h"
 #include "platform/clock.h"
 
 namespace core {
@@ -20,6 +21,9 @@ int Grain(int intervalMs) {
     return 1;
 }
 
+// Posted to look at the check beside the program after the events that might have ended its wait.
+const QEvent::Type kLookBeside = QEvent::Type(QEvent::registerEventType());
+
 int64_t SteadyMs() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -30,9 +34,14 @@ int64_t SteadyMs() {
 QtEventLoop::QtEventLoop() : epoch_(SteadyMs()) {
     wake_.setSingleShot(true);
     wake_.setTimerType(Qt::PreciseTimer);
+    besideTimer_.setSingleShot(true);
+    besideTimer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&besideTimer_, &QTimer::timeout, this, [this] { LookBeside(); });
 }
 
-QtEventLoop::~QtEventLoop() = default;
+QtEventLoop::~QtEventLoop() {
+    if (watching_) QCoreApplication::instance()->removeEventFilter(this);
+}
 
 uint32_t QtEventLoop::TimeGetTime() { return platform::timeGetTime(); }
 
@@ -114,6 +123,44 @@ void QtEventLoop::FireDue() {
                           // Ticks that fell due while the handler ran are dropped, not delivered in a burst.
                           if (s.active) s.SkipPast(NowMs());
                       });
+}
+
+void QtEventLoop::BesideWaits() { WatchBeside(true); }
+
+void QtEventLoop::WatchBeside(bool newWait) {
+    const int64_t left = beside::LeftMs();
+    if (left == std::numeric_limits<int64_t>::max())
+        besideTimer_.stop();
+    else if (newWait || !besideTimer_.isActive())
+        besideTimer_.start(int(std::min<int64_t>(left, 1 << 30)));
+    const bool watch = beside::WaitingOnEvents();
+    if (watch == watching_) return;
+    watching_ = watch;
+    if (watch)
+        QCoreApplication::instance()->installEventFilter(this);
+    else
+        QCoreApplication::instance()->removeEventFilter(this);
+}
+
+void QtEventLoop::LookBeside() {
+    beside::Serve();
+    WatchBeside(false);
+}
+
+bool QtEventLoop::eventFilter(QObject*, QEvent* e) {
+    // The event is handled after this returns; the look comes after it.
+    if (!lookPosted_ && e->type() != kLookBeside) {
+        lookPosted_ = true;
+        QCoreApplication::postEvent(this, new QEvent(kLookBeside));
+    }
+    return false;
+}
+
+bool QtEventLoop::event(QEvent* e) {
+    if (e->type() != kLookBeside) return QObject::event(e);
+    lookPosted_ = false;
+    if (watching_) LookBeside();
+    return true;
 }
 
 }  // namespace core

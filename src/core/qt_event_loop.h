@@ -21,9 +21,12 @@ public:
     QTime TimeOfDay() override;
     void DoEvents(uint32_t mayWaitMs) override;
     std::unique_ptr<TimerSource> CreateTimer(std::function<void()> onTick) override;
+    void BesideWaits() override;
 
 protected:
     void timerEvent(QTimerEvent* e) override;
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     int64_t NowMs() override;
@@ -33,6 +36,9 @@ private:
     int64_t NextDeadline() const;
     void FireDue();
     void Arm();
+    // Resumes the check beside the program if its wait is over, and arranges to look again.
+    void LookBeside();
+    void WatchBeside(bool newWait);
 
     const int64_t epoch_;  // the grid's origin
     TickSchedule schedule_;
@@ -44,6 +50,11 @@ private:
     int64_t timeOfDaySecond_ = -1;  // the second of the system clock timeOfDay_ was read in
     int64_t timeOfDayMs_ = 0;
     QTime timeOfDay_;
+    // While the check beside the program waits: a timer for its time limit and, when an event may end
+    // its wait, a watch on every event that asks for a look after it.
+    QTimer besideTimer_;
+    bool watching_ = false;
+    bool lookPosted_ = false;
 };
 
 }  // namespace core

@@ -2,13 +2,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <limits>
 #include <QTimer>
 #include <algorithm>
+
+#include "core/beside.h"
 
 namespace core {
 
 VirtualEventLoop::VirtualEventLoop(QDateTime start, uint32_t counterStart)
-    : start_(std::move(start)), counterStart_(counterStart) {}
+    : start_(std::move(start)), counterStart_(counterStart) {
+    silent_.start();
+}
 
 VirtualEventLoop::~VirtualEventLoop() = default;
 
@@ -29,10 +34,36 @@ int64_t VirtualEventLoop::FirstDue(int intervalMs) { return now_ + intervalMs; }
 void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
     ++doEventsCount_;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    const int64_t next = schedule_.NextDeadline();
+    beside::Serve();
+    if (beside::WaitingOnNetwork()) {
+        // The check waits for a real socket: time stands still while the server may still answer,
+        // whoever turns the loop meanwhile.
+        const int64_t left = networkGraceMs_ - silent_.elapsed();
+        if (left > 0) {
+            RealWait(int(left));
+            beside::Serve();
+            return;
+        }
+    }
+    const int64_t besideLeft = beside::LeftMs();
+    const int64_t next = std::min(schedule_.NextDeadline(),
+                                  besideLeft == std::numeric_limits<int64_t>::max() ? besideLeft : now_ + besideLeft);
     const int64_t limit = now_ + std::max<int64_t>(mayWaitMs, 1);
     if (next > now_) now_ = std::min(next, limit);
+    silent_.restart();
     FireDue();
+    beside::Serve();
+}
+
+void VirtualEventLoop::BesideWaits() { silent_.restart(); }
+
+void VirtualEventLoop::RealWait(int ms) {
+    // Anything that happens ends it early.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
 bool VirtualEventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32_t limitMs) {

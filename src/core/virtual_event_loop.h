@@ -1,7 +1,10 @@
 #pragma once
 // An event loop in virtual time: nothing sleeps, the clock jumps from one due tick to the next.
 // Each DoEvents handles Qt's pending events, moves the clock forward (at least 1 ms, at most
-// the caller's allowance, never past the next due tick) and fires every tick that is due then.
+// the caller's allowance, never past the next due tick) and fires every tick that is due then. The
+// work beside the program (the check) is resumed when its wait is over; while it waits for a real
+// socket, a DoEvents may wait in real time instead of moving the clock (see WaitForNetwork).
+#include <QElapsedTimer>
 #include <vector>
 
 #include "core/event_loop.h"
@@ -27,6 +30,7 @@ public:
     // 0 runs a silent server's time limits at once (for servers scripted to stall; their answers must
     // be waiting in the socket before the client asks).
     void SetNetworkGraceMs(int realMs) { networkGraceMs_ = realMs; }
+    void BesideWaits() override;
 
     // Runs the loop until ms of virtual time have passed.
     void RunFor(int64_t ms);
@@ -43,11 +47,14 @@ private:
     int64_t NowMs() override;
     int64_t FirstDue(int intervalMs) override;
     void FireDue();
+    // Waits up to ms of real time for any event.
+    void RealWait(int ms);
     int64_t now_ = 0;
     QDateTime start_;
     uint32_t counterStart_;
     uint64_t doEventsCount_ = 0;
     int networkGraceMs_ = 200;
+    QElapsedTimer silent_;  // real time since the check's network wait began or virtual time last moved
     TickSchedule schedule_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "app/forms.h"
 #include "app/main_form.h"
+#include "core/beside.h"
 #include "core/event_loop.h"
 #include "core/msgbox.h"
 #include "core/numbers.h"
@@ -107,5 +108,7 @@ void MainForm::CheckMail() {
     if (forms::SetForm().Check1.Value() == 1) Command5_Click();
 }
 
-void MainForm::Command8_Click() { CheckMail(); }
-void MainForm::Picture7_Click() { CheckMail(); }
+// The check runs beside the rest of the program: its waits hold up no other handler's, and no other
+// handler's wait holds it up. While one runs, another request does nothing.
+void MainForm::Command8_Click() { core::RunBeside([this] { CheckMail(); }); }
+void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(); }); }

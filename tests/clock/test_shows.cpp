@@ -11,6 +11,8 @@
 #include "platform/mci.h"
 #include "platform/mci_fake.h"
 #include "settings/set_form.h"
+#include "core/msgbox.h"
+#include "support/hand_server.h"
 #include "support/program_fixture.h"
 
 using testsupport::ProgramTest;
@@ -271,4 +273,54 @@ TEST_F(Shows, AMissingPictureKeepsTheOneShownAndTheShowGoesOn) {
     // cat2 is missing and cat1 unreadable: cat3 stays until the clock comes back.
     EXPECT_EQ(log.shown, (std::vector<QString>{"cat4", "Watch", "cat3", "Watch"}));
     EXPECT_NEAR(loop->Elapsed(), 600, 10);  // all four waits happened
+}
+
+// A check that starts in the middle of a show or of the lamp's wait runs beside it: on a server that
+// says nothing, every frame of the chime (50, 50 and 1000 ms), of a cat show started from the menu
+// (150 ms) and of the lamp (green for 2 s of every 3) still comes when it would without the check.
+TEST_F(Shows, ACheckWaitingOnASilentServerHoldsUpNoFrame) {
+    enum Running { Chime, CatShowFromTheMenu, Lamp };
+    testsupport::HandServer silent;
+    core::SetMsgBoxHook([](const QString&, int, const QString&) { return core::vbOK; });
+    // (picture, ms after the start) for each change of the picture box the row watches.
+    using Frames = std::vector<std::pair<QString, int64_t>>;
+    const auto frames = [&](Running running, bool check) {
+        forms::DestroyAll();
+        Settle();
+        StartAt(startTime);
+        loop->SetNetworkGraceMs(0);
+        WriteServer("POP3=" + QByteArray::fromStdString(silent.address()) + "\r\n");
+        WriteIni(running == Lamp ? "[EXEINI]\r\nNUMBER2=1\r\n" : "[EXEINI]\r\nNUMBER2=0\r\n");
+        MainForm& main = forms::MainForm();
+        core::PictureBox& box = running == Lamp ? main.Image1 : main.picMain;
+        const int64_t start = loop->Elapsed();
+        Frames seen;
+        core::Timer sampler(1);
+        sampler.OnTimer = [&] {
+            const QString name = box.PictureSource().section(u'/', -1).section(u'.', 0, 0);
+            if (seen.empty() || seen.back().first != name) seen.emplace_back(name, loop->Elapsed() - start);
+        };
+        if (check) After(running == Lamp ? 1030 : 30, [&] { main.Command8_Click(); });
+        switch (running) {
+            case Chime:
+                prog::ChimeHour = 2;
+                main.Command4_Click();
+                break;
+            case CatShowFromTheMenu:
+                After(1000, [&] { main.mmodosu.action()->trigger(); });
+                main.mkakunin.action()->trigger();
+                break;
+            case Lamp:
+                loop->RunFor(7500);
+                break;
+        }
+        EXPECT_EQ(check, core::BesideRunning()) << running;  // the check still waits for the server
+        return seen;
+    };
+    for (const Running running : {Chime, CatShowFromTheMenu, Lamp}) {
+        const Frames alone = frames(running, false);
+        EXPECT_GE(alone.size(), running == Lamp ? 5u : 6u) << running;
+        EXPECT_EQ(frames(running, true), alone) << running;
+    }
+    core::SetMsgBoxHook(nullptr);
 }

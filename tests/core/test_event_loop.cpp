@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <vector>
 
+#include "core/beside.h"
+#include "core/msgbox.h"
 #include "core/timer.h"
 #include "core/virtual_event_loop.h"
 
@@ -102,4 +107,78 @@ TEST_F(VirtualTime, LocalTimeMovesWithTheCounter) {
     loop->SetLocalTime(QDateTime(QDate(2026, 12, 8), QTime(12, 59, 59)));
     loop->RunFor(1000);
     EXPECT_EQ(loop->Now().time(), QTime(13, 0, 0));
+}
+
+TEST_F(VirtualTime, WorkBesideAndTheWaitsAroundItNeitherHoldNorAreHeld) {
+    // The lamp's kind of tick, waiting 2000 ms in a 1000 ms timer, beside work that waits 150 ms at a
+    // time: each wait ends when its own time is up, whichever began first.
+    core::Timer lamp(1000);
+    std::vector<int64_t> lampEnds, workEnds;
+    lamp.OnTimer = [&] {
+        core::WaitMs(2000);
+        lampEnds.push_back(loop->Elapsed());
+    };
+    bool secondRan = false;
+    ASSERT_TRUE(core::RunBeside([&] {
+        for (int i = 0; i < 40; ++i) {
+            core::WaitMs(150);
+            workEnds.push_back(loop->Elapsed());
+        }
+    }));
+    EXPECT_TRUE(core::BesideRunning());
+    EXPECT_FALSE(core::RunBeside([&] { secondRan = true; }));  // one at a time
+    loop->RunFor(7000);
+    EXPECT_FALSE(core::BesideRunning());
+    EXPECT_FALSE(secondRan);
+    ASSERT_EQ(workEnds.size(), 40u);
+    for (size_t i = 0; i < workEnds.size(); ++i) EXPECT_EQ(workEnds[i], int64_t(151 * (i + 1))) << i;
+    EXPECT_EQ(lampEnds, (std::vector<int64_t>{3001, 6002}));
+}
+
+TEST_F(VirtualTime, WorkBesideThrowsToItsLoopShowsBoxesWithoutNestingAndCanBeAbandoned) {
+    // What the work throws comes out where the loop resumed it.
+    struct Thrown {};
+    core::RunBeside([] {
+        core::WaitMs(10);
+        throw Thrown{};
+    });
+    EXPECT_THROW(loop->RunFor(100), Thrown);
+    EXPECT_FALSE(core::BesideRunning());
+
+    // A message box in the work: time goes on and timers tick while it is up; the work goes on with
+    // the button chosen once it is closed.
+    core::Timer t(100);
+    int ticks = 0, answer = 0;
+    t.OnTimer = [&] { ++ticks; };
+    core::RunBeside([&] { answer = core::MsgBox(QStringLiteral("続けますか"), core::vbYesNo, QStringLiteral("確認")); });
+    loop->RunFor(1000);
+    EXPECT_GE(ticks, 9);
+    EXPECT_EQ(answer, 0);
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) box = b;
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isModal());
+    box->button(QMessageBox::Yes)->click();
+    loop->RunFor(10);
+    EXPECT_EQ(answer, core::vbYes);
+    EXPECT_FALSE(core::BesideRunning());
+
+    // Abandoned, the work unwinds where it waits: its locals go, and nothing after the wait runs.
+    struct Unwound {
+        bool& flag;
+        ~Unwound() { flag = true; }
+    };
+    bool unwound = false, wentOn = false;
+    core::RunBeside([&] {
+        Unwound guard{unwound};
+        core::WaitMs(1000);
+        wentOn = true;
+    });
+    loop->RunFor(100);
+    core::AbandonBeside();
+    EXPECT_TRUE(unwound);
+    EXPECT_FALSE(core::BesideRunning());
+    loop->RunFor(2000);
+    EXPECT_FALSE(wentOn);
 }

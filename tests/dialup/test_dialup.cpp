@@ -422,7 +422,12 @@ TEST_F(Dialup, ClosingTheClockInTheMiddleOfACheckStillHangsUp) {
     const QString gsm = nm_->add({"gsm", "Docomo", "ttyUSB2"});
     core::Timer closer(2000);
     closer.OnTimer = [] { forms::MainForm().Unload(); };
-    EXPECT_THROW(forms::MainForm().Command8_Click(), Ended);
+    EXPECT_THROW(
+        {
+            forms::MainForm().Command8_Click();
+            program.loop.RunFor(60000);
+        },
+        Ended);
     EXPECT_EQ(nm_->deactivated(), QStringList({gsm}));
 }
 

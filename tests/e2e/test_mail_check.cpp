@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <set>
 
 #include "e2e/desktop.h"
 #include "e2e/program.h"
@@ -173,4 +175,56 @@ TEST_F(MailCheck, AServerThatSaysNothingNeitherStopsTheClockNorHoldsUpItsClose) 
     EXPECT_TRUE(silent.ClosedByClient(0));
     EXPECT_EQ(silent.Heard(0), "CAPA\r\n");  // sent as it connected; nothing at the close, not even QUIT
     EXPECT_TRUE(folder.iniValue("NAME").has_value()) << "the settings were not saved at the close";
+}
+
+TEST_F(MailCheck, ACheckOnASilentServerHoldsUpNeitherTheClockNorTheLampNorTheChime) {
+    testsupport::HandServer silent;  // takes the connection, never greets
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString::fromStdString(silent.address()));
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER2=1\r\n");  // interval checking on: the lamp blinks
+    StartOptions options;
+    options.fakeTime = "2026-12-08 12:59:56";  // time enough to start on a busy machine
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const QRect face = FaceRect(*clock);
+    // Under the face, the strip: the 16 × 16 lamp at its left, the ticker beside it.
+    const QPoint client = face.topLeft() - QPoint(3, 3);
+    const QRect lamp(client + QPoint(0, 104), QSize(16, 16));
+    const QRect ticker(client + QPoint(18, 104), QSize(92, 18));
+
+    // The bird of one o'clock is out; a check is chosen from the menu meanwhile.
+    const QStringList birds = {"Bird1", "Bird2", "Bird3"};
+    ASSERT_TRUE(Until([&] { return !FaceShows(Grab(face), folder, birds).isEmpty(); }, 15000)) << "no bird on the hour";
+    QElapsedTimer sinceBird;
+    sinceBird.start();
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    ASSERT_TRUE(Until([&] { return silent.TakeWaiting() == 1; })) << "the check never connected";
+    // The bird goes back in when its second is up, not when the server has been silent for 30 s.
+    EXPECT_TRUE(Until([&] { return FaceShows(Grab(face), folder, QStringList{"Watch"} + birds) == "Watch"; }, 5000))
+        << "the bird stayed out " << sinceBird.elapsed() << " ms";
+
+    // While the check waits: the hands move every second, the ticker runs, the lamp blinks.
+    QImage faceBefore = Grab(face);
+    std::set<QByteArray> tickerPictures;
+    std::set<QRgb> lampColours;
+    for (int second = 1; second <= 4; ++second) {
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            Pause(250);
+            const QImage t = Grab(ticker);
+            tickerPictures.insert(QByteArray(reinterpret_cast<const char*>(t.constBits()), int(t.sizeInBytes())));
+            lampColours.insert(Grab(lamp).pixel(8, 8) & 0xFFFFFF);
+        }
+        const QImage now = Grab(face);
+        EXPECT_NE(now, faceBefore) << "the hands stood still in second " << second << " of the check";
+        faceBefore = now;
+    }
+    EXPECT_GE(tickerPictures.size(), 8u) << "the ticker stood still";
+    EXPECT_GE(lampColours.size(), 2u) << "the lamp did not blink";
+    // All that time the check went on waiting for the greeting.
+    EXPECT_EQ(silent.Heard(0), "CAPA\r\n");
+    EXPECT_FALSE(silent.ClosedByClient(0));
 }

@@ -92,6 +92,12 @@ protected:
         return int(std::count_if(mci.Commands().begin(), mci.Commands().end(),
                                  [](const std::string& c) { return c.rfind("open ", 0) == 0; }));
     }
+    // Starts a check as the menu's command does, and lets the program run until it has ended.
+    void Check(MainForm& main) {
+        main.Command8_Click();
+        Finish();
+    }
+    void Finish() { ASSERT_TRUE(FinishCheck()); }
 
 private:
     std::unique_ptr<core::Timer> stopper_;
@@ -103,6 +109,7 @@ TEST_F(MailCheck, NewMailShowsTheBoardOnTopAndRunsTheCatShow) {
     MainForm& main = Start("alice", "alicepw");
     StopShowAfter(100);
     main.mcheck.action()->trigger();
+    Finish();
     ASSERT_TRUE(forms::MsgFormLoaded());
     MsgForm& board = forms::MsgForm();
     EXPECT_TRUE(board.Visible());
@@ -120,18 +127,18 @@ TEST_F(MailCheck, NewMailShowsTheBoardOnTopAndRunsTheCatShow) {
 TEST_F(MailCheck, TheBoardShownTwiceIsOneWindowWithTheNewerCount) {
     MainForm& main = Start("alice", "alicepw");
     StopShowAfter(100);
-    main.Command8_Click();
+    Check(main);
     MsgForm* first = &forms::MsgForm();
     first->Text2.SetText("99");
     StopShowAfter(100);
-    main.Command8_Click();
+    Check(main);
     EXPECT_EQ(&forms::MsgForm(), first);
     EXPECT_EQ(first->Text2.Text(), "3");
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
     MainForm& main = Start("carol", "carolpw");
-    main.Command8_Click();
+    Check(main);
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_EQ(Opens(), 0);
     EXPECT_TRUE(boxes.empty());
@@ -139,7 +146,7 @@ TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
 
 TEST_F(MailCheck, AWrongPasswordShowsTheServersReasonAndNothingElse) {
     MainForm& main = Start("alice", "wrong");
-    main.Command8_Click();
+    Check(main);
     ASSERT_EQ(boxes.size(), 1u);
     const auto& [text, style, title] = boxes[0];
     EXPECT_EQ(title, QStringLiteral("エラー"));
@@ -152,7 +159,7 @@ TEST_F(MailCheck, AWrongPasswordShowsTheServersReasonAndNothingElse) {
 TEST_F(MailCheck, ApopLoginWorksToo) {
     MainForm& main = Start("bob", "bobpw", {}, 2);  // any value but 0 means APOP
     StopShowAfter(100);
-    main.Command8_Click();
+    Check(main);
     EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : std::get<0>(boxes[0]).toStdString());
     ASSERT_TRUE(forms::MsgFormLoaded());
     EXPECT_EQ(forms::MsgForm().Text2.Text(), "1");
@@ -160,13 +167,13 @@ TEST_F(MailCheck, ApopLoginWorksToo) {
 
 TEST_F(MailCheck, StartsTheMailProgramInsteadWhenAskedAndOneIsChosen) {
     MainForm& main = Start("alice", "alicepw", "[EXEINI]\r\nNUMBER3=1\r\nNAME=  /opt/mail client/run.sh \r\n");
-    main.Command8_Click();
+    Check(main);
     EXPECT_EQ(started, (std::vector<std::string>{"/opt/mail client/run.sh"}));
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_EQ(Opens(), 0);
 
     main.Text7.SetText(QStringLiteral("未設定"));
-    main.Command8_Click();
+    Check(main);
     EXPECT_EQ(started.size(), 1u);  // none chosen: nothing at all
     EXPECT_FALSE(forms::MsgFormLoaded());
 }
@@ -180,7 +187,7 @@ TEST_F(MailCheck, TheBoardClosesItselfAfterASecondBeforeTheShowWhenAsked) {
         else if (!boardGoneWhenShowStarts) boardGoneWhenShowStarts = !forms::MsgFormLoaded();
     };
     StopShowAfter(1300);
-    main.Command8_Click();
+    Check(main);
     EXPECT_TRUE(boardUpBeforeShow);
     EXPECT_TRUE(boardGoneWhenShowStarts);
     Settle();
@@ -189,7 +196,7 @@ TEST_F(MailCheck, TheBoardClosesItselfAfterASecondBeforeTheShowWhenAsked) {
 
 TEST_F(MailCheck, AnIncompleteAccountAsksForItAndDoesNotLogIn) {
     MainForm& main = Start("alice", "");
-    main.Command8_Click();
+    Check(main);
     EXPECT_TRUE(forms::IdPassForm().Visible());
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_TRUE(boxes.empty());
@@ -203,7 +210,7 @@ TEST_F(MailCheck, AnAccountTakenWithOkButNotSavedIsUsedUntilOneIsSaved) {
     dialog.OKCommand.Press();  // save box clear
     Settle();
     StopShowAfter(100);
-    main.Command8_Click();
+    Check(main);
     ASSERT_TRUE(forms::MsgFormLoaded());
     EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
     EXPECT_FALSE(forms::IdPassForm().Visible());
@@ -212,9 +219,9 @@ TEST_F(MailCheck, AnAccountTakenWithOkButNotSavedIsUsedUntilOneIsSaved) {
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
     MainForm& main = Start("alice", "alicepw");
     prog::Pop3Server = "";
-    main.Command8_Click();
+    Check(main);
     prog::Pop3Server = "127.0.0.1:1";  // nothing listens there
-    main.Command8_Click();
+    Check(main);
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(forms::IdPassForm().Visible());
@@ -281,6 +288,7 @@ TEST_F(StalledServer, TheClockGoesOnWhileTheServerSaysNothing) {
     };
     const int64_t start = loop->Elapsed();
     main.Command8_Click();
+    ASSERT_TRUE(FinishCheck());
     const int64_t took = loop->Elapsed() - start;
     EXPECT_GE(took, 30000);  // the time limit on the greeting
     EXPECT_LT(took, 32000);
@@ -304,6 +312,7 @@ TEST_F(StalledServer, NoSecondCheckStartsWhileOneWaits) {
         main.Text1.SetText("1");  // the interval has come round: the trigger fires meanwhile
     });
     main.Command8_Click();
+    ASSERT_TRUE(FinishCheck());
     EXPECT_EQ(server.TakeWaiting(), 1);
     EXPECT_EQ(main.checksStarted_, 1);
 }
@@ -323,6 +332,7 @@ TEST_F(StalledServer, ClosingDuringACheckEndsTheProgramAtOnceSayingNothingMore) 
     bool ended = false;
     try {
         main.Command8_Click();
+        FinishCheck();
     } catch (const testsupport::ProcessEnded&) {
         ended = true;
     }
@@ -357,11 +367,121 @@ TEST_F(StalledServer, AnImpossibleCountOrAHangUpEndsTheCheckAtOnce) {
         const int64_t calls = platform::NMailPop3MessageCalls();
         const int64_t start = loop->Elapsed();
         main.Command8_Click();
+        ASSERT_TRUE(FinishCheck());
         EXPECT_LT(loop->Elapsed() - start, 1000);
         EXPECT_EQ(platform::NMailPop3MessageCalls() - calls, c.calls);
         ASSERT_EQ(boxes.size(), c.box ? 1u : 0u);
         if (c.box) {
             EXPECT_TRUE(boxes[0].contains(QStringLiteral("2147483647"))) << boxes[0].toStdString();
+        }
+    }
+}
+
+namespace {
+
+// A mailbox of three messages one round trip away in virtual time: every command is answered rtt ms
+// after the server heard it, and the server notes when it heard each one.
+class DistantServer {
+public:
+    DistantServer(core::VirtualEventLoop& loop, bool pipelining, int rttMs)
+        : loop_(loop), pipelining_(pipelining), rtt_(rttMs) {
+        poll_.OnTimer = [this] { Poll(); };
+    }
+    std::string address() const { return hand_.address(); }
+    // What the server heard, and when (virtual ms).
+    std::vector<std::pair<std::string, int64_t>> heard;
+
+private:
+    static std::string Message(int n) { return "Subject: m" + std::to_string(n) + "\r\n\r\nbody " + std::to_string(n) + "\r\n"; }
+    std::string Reply(const std::string& command) const {
+        const int n = command.size() > 5 ? std::atoi(command.c_str() + 5) : 0;
+        const std::string verb = command.substr(0, 4);
+        if (verb == "CAPA") return std::string("+OK\r\n") + (pipelining_ ? "PIPELINING\r\n" : "") + "TOP\r\nUSER\r\n.\r\n";
+        if (verb == "STAT") return "+OK 3 " + std::to_string(3 * Message(1).size()) + "\r\n";
+        if (command == "LIST") {
+            std::string list = "+OK\r\n";
+            for (int i = 1; i <= 3; ++i) list += std::to_string(i) + " " + std::to_string(Message(i).size()) + "\r\n";
+            return list + ".\r\n";
+        }
+        if (verb == "LIST") return "+OK " + std::to_string(n) + " " + std::to_string(Message(n).size()) + "\r\n";
+        if (verb == "TOP ") return "+OK\r\n" + Message(n).substr(0, Message(n).find("\r\n\r\n") + 4) + ".\r\n";
+        if (verb == "RETR") return "+OK\r\n" + Message(n) + ".\r\n";
+        return "+OK\r\n";  // USER, PASS, QUIT
+    }
+    void Poll() {
+        const int64_t now = loop_.Elapsed();
+        if (hand_.Taken() == 0) {
+            if (hand_.TakeWaiting() == 0) return;
+            hand_.Say(0, "+OK ready\r\n");
+        }
+        const std::string all = hand_.Heard(0);
+        for (size_t end; (end = all.find("\r\n", read_)) != std::string::npos; read_ = end + 2) {
+            const std::string command = all.substr(read_, end - read_);
+            heard.emplace_back(command, now);
+            replies_.emplace_back(now + rtt_, Reply(command));
+        }
+        // Replies due together go out in one piece: the system's delayed acknowledgement would hold
+        // a second piece for a while of real time.
+        std::string out;
+        while (!replies_.empty() && replies_.front().first <= now) {
+            out += replies_.front().second;
+            replies_.erase(replies_.begin());
+        }
+        if (!out.empty()) hand_.Say(0, out);
+    }
+    testsupport::HandServer hand_;
+    core::VirtualEventLoop& loop_;
+    bool pipelining_;
+    int rtt_;
+    size_t read_ = 0;
+    std::vector<std::pair<int64_t, std::string>> replies_;
+    core::Timer poll_{5};
+};
+
+}  // namespace
+
+// The check runs beside everything else: the lamp's two-second wait and a cat show started from the
+// menu while it runs neither hold up its commands nor make it any longer, with PIPELINING and without.
+TEST_F(StalledServer, TheLampAndAShowFromTheMenuLeaveTheChecksPaceAlone) {
+    enum Beside { Nothing, Lamp, ShowFromTheMenu };
+    for (const bool pipelining : {false, true}) {
+        std::vector<std::pair<std::string, int64_t>> alone;
+        for (const Beside other : {Nothing, Lamp, ShowFromTheMenu}) {
+            forms::DestroyAll();
+            Settle();
+            StartAt(startTime);
+            DistantServer distant(*loop, pipelining, 200);
+            WriteServer("POP3=" + QByteArray::fromStdString(distant.address()) + "\r\n");
+            // Interval checking on for the lamp; the mail program option on with none chosen, so that
+            // nothing follows the check itself.
+            MainForm& main = Start(other == Lamp ? "[EXEINI]\r\nNUMBER2=1\r\nNUMBER3=1\r\n" : "[EXEINI]\r\nNUMBER3=1\r\n");
+            main.Text7.SetText(QStringLiteral("未設定"));
+            loop->RunFor(800);  // the lamp's tick at 1000 falls inside the check
+            std::vector<std::unique_ptr<core::Timer>> later;
+            const auto after = [&](int ms, std::function<void()> fn) {
+                auto& t = later.emplace_back(std::make_unique<core::Timer>(ms));
+                t->OnTimer = [t = t.get(), fn] {
+                    t->SetEnabled(false);
+                    fn();
+                };
+            };
+            if (other == ShowFromTheMenu) {
+                after(150, [&] { main.mkakunin.action()->trigger(); });
+                after(6000, [&] { main.mmodosu.action()->trigger(); });
+            }
+            const int64_t start = loop->Elapsed();
+            main.Command8_Click();
+            ASSERT_TRUE(FinishCheck());
+            loop->RunFor(100);
+            std::vector<std::pair<std::string, int64_t>> log;
+            for (const auto& [command, when] : distant.heard) log.emplace_back(command, when - start);
+            ASSERT_FALSE(log.empty());
+            EXPECT_EQ(log.back().first, "QUIT");
+            EXPECT_GE(log.back().second, 600) << "the check must still run when the lamp ticks";
+            if (other == Nothing)
+                alone = log;
+            else
+                EXPECT_EQ(log, alone) << "pipelining " << pipelining << ", beside " << other;
         }
     }
 }

@@ -10,6 +10,7 @@
 
 #include "app/forms.h"
 #include "app/main_form.h"
+#include "core/beside.h"
 #include "core/program.h"
 #include "core/virtual_event_loop.h"
 #include "platform/mci.h"
@@ -81,6 +82,12 @@ protected:
             return true;
         }
         return false;
+    }
+
+    // Lets the program run until the mail check under way (beside everything else) has ended; false
+    // when it has not within maxMs of virtual time.
+    bool FinishCheck(int64_t maxMs = 10 * 60000) {
+        return loop->RunUntil([] { return !core::BesideRunning(); }, maxMs);
     }
 
     // Copies the built pictures into this program folder.

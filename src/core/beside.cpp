@@ -1,0 +1,221 @@
+#include "core/beside.h"
+
+#include <sys/mman.h>
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <exception>
+#include <limits>
+#include <utility>
+
+#include "core/event_loop.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELLUMINE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELLUMINE_ASAN 1
+#endif
+#endif
+#ifdef VELLUMINE_ASAN
+#include <dlfcn.h>
+#include <sanitizer/asan_interface.h>
+#include <sanitizer/common_interface_defs.h>
+#endif
+
+namespace core {
+
+namespace {
+
+// Thrown at the wait of abandoned work, to unwind its stack.
+struct Abandoned {};
+
+// Message boxes and dialogs may be built on the work's stack: room to spare (more under
+// AddressSanitizer, whose frames are larger).
+#ifdef VELLUMINE_ASAN
+constexpr size_t kStackSize = size_t(4) << 20;
+#else
+constexpr size_t kStackSize = size_t(1) << 20;
+#endif
+
+enum class State { None, Running, Waiting };
+
+struct Beside {
+    State state = State::None;
+    bool onIt = false;      // the work's stack is the one running
+    bool abandon = false;
+    std::function<void()> work;
+    std::exception_ptr error;
+    // The wait it is suspended in.
+    const std::function<bool()>* ready = nullptr;
+    bool timed = false;
+    bool network = false;
+    uint32_t start = 0, limit = 0;
+
+    ucontext_t loopContext{}, workContext{};
+    char* stack = nullptr;  // kStackSize, above a guard page
+    // AddressSanitizer's view of the two stacks.
+    void* loopFake = nullptr;
+    void* workFake = nullptr;
+    const void* loopBottom = nullptr;
+    size_t loopSize = 0;
+};
+
+Beside g;
+
+#ifdef VELLUMINE_ASAN
+// AddressSanitizer's stand-in for swapcontext warns, at its first use, that it may report wrongly.
+// Each switch here tells it about the stacks itself, so the C library's own is called.
+int SwapContext(ucontext_t* from, const ucontext_t* to) {
+    using Swap = int (*)(ucontext_t*, const ucontext_t*);
+    static const Swap system = [] {
+        void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+        void* own = libc ? dlsym(libc, "swapcontext") : nullptr;
+        return own ? reinterpret_cast<Swap>(own) : Swap(&swapcontext);
+    }();
+    return system(from, to);
+}
+#else
+int SwapContext(ucontext_t* from, const ucontext_t* to) { return swapcontext(from, to); }
+#endif
+
+void StackOrDie() {
+    if (g.stack) return;
+    const long page = sysconf(_SC_PAGESIZE);
+    void* base = mmap(nullptr, kStackSize + size_t(page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
+                      -1, 0);
+    if (base == MAP_FAILED) std::abort();
+    // An overflow hits the guard page instead of whatever lies below.
+    mprotect(base, size_t(page), PROT_NONE);
+    g.stack = static_cast<char*>(base) + page;
+}
+
+// Switches from the loop's stack into the work, and back when it waits or ends.
+void SwitchIn() {
+    g.onIt = true;
+#ifdef VELLUMINE_ASAN
+    __sanitizer_start_switch_fiber(&g.loopFake, g.stack, kStackSize);
+#endif
+    SwapContext(&g.loopContext, &g.workContext);
+#ifdef VELLUMINE_ASAN
+    __sanitizer_finish_switch_fiber(g.loopFake, nullptr, nullptr);
+#endif
+    g.onIt = false;
+}
+
+// From the work back to the loop's stack; ended: for good (its stack is free again).
+void SwitchOut(bool ended) {
+#ifdef VELLUMINE_ASAN
+    __sanitizer_start_switch_fiber(ended ? nullptr : &g.workFake, g.loopBottom, g.loopSize);
+#endif
+    SwapContext(&g.workContext, &g.loopContext);
+#ifdef VELLUMINE_ASAN
+    __sanitizer_finish_switch_fiber(g.workFake, &g.loopBottom, &g.loopSize);
+#endif
+    (void)ended;
+}
+
+void Entry() {
+#ifdef VELLUMINE_ASAN
+    __sanitizer_finish_switch_fiber(nullptr, &g.loopBottom, &g.loopSize);
+#endif
+    try {
+        g.work();
+    } catch (const Abandoned&) {
+    } catch (...) {
+        g.error = std::current_exception();
+    }
+    g.work = nullptr;
+    g.state = State::None;
+    SwitchOut(true);
+}
+
+// Runs the work until it waits or ends; what it threw comes out here.
+void Resume() {
+    g.state = State::Running;
+    g.ready = nullptr;
+    SwitchIn();
+    if (g.error) std::rethrow_exception(std::exchange(g.error, nullptr));
+}
+
+bool Due() {
+    if (g.state != State::Waiting) return false;
+    if (g.ready && (*g.ready)()) return true;
+    return g.timed && Loop().TimeGetTime() - g.start >= g.limit;
+}
+
+}  // namespace
+
+bool RunBeside(std::function<void()> work) {
+    if (g.onIt) {
+        work();
+        return true;
+    }
+    if (g.state != State::None) return false;
+    StackOrDie();
+#ifdef VELLUMINE_ASAN
+    // Whatever the last work left marked on the stack is gone with it.
+    __asan_unpoison_memory_region(g.stack, kStackSize);
+#endif
+    getcontext(&g.workContext);
+    g.workContext.uc_stack.ss_sp = g.stack;
+    g.workContext.uc_stack.ss_size = kStackSize;
+    g.workContext.uc_link = nullptr;
+    makecontext(&g.workContext, Entry, 0);
+    g.work = std::move(work);
+    g.abandon = false;
+    Resume();
+    return true;
+}
+
+bool BesideRunning() { return g.state != State::None; }
+
+bool OnBeside() { return g.onIt; }
+
+void AbandonBeside() {
+    if (g.onIt || g.state != State::Waiting) return;
+    g.abandon = true;
+    Resume();
+}
+
+namespace beside {
+
+bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network) {
+    if (g.abandon) {
+        // Abandoned while unwinding already: a wait in a destructor ends at once.
+        if (std::uncaught_exceptions() > 0) return false;
+        throw Abandoned{};
+    }
+    g.ready = ready;
+    g.timed = timed;
+    g.network = network;
+    g.start = Loop().TimeGetTime();
+    g.limit = limitMs;
+    g.state = State::Waiting;
+    Loop().BesideWaits();
+    SwitchOut(false);
+    if (g.abandon) throw Abandoned{};
+    return ready && (*ready)();
+}
+
+bool Waiting() { return g.state == State::Waiting; }
+
+bool WaitingOnNetwork() { return g.state == State::Waiting && g.network; }
+
+bool WaitingOnEvents() { return g.state == State::Waiting && g.ready; }
+
+int64_t LeftMs() {
+    if (g.state != State::Waiting || !g.timed) return std::numeric_limits<int64_t>::max();
+    const uint32_t elapsed = Loop().TimeGetTime() - g.start;
+    return elapsed >= g.limit ? 0 : int64_t(g.limit - elapsed);
+}
+
+void Serve() {
+    if (g.onIt || !Due()) return;
+    Resume();
+}
+
+}  // namespace beside
+
+}  // namespace core
