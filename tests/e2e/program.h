@@ -51,6 +51,8 @@ struct StartOptions {
     QString trustedCertificate;
     // HOME for the program (an installed launcher makes the user's folder under it).
     QString home;
+    // The locale it runs in (LC_ALL); empty: none at all, as under env -i, cron or a bare container.
+    QString locale = QStringLiteral("C.UTF-8");
 };
 
 class RunningProgram {
