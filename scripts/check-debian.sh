@@ -63,6 +63,7 @@ fresh_root() {
   rm -rf "$root"
   cp -a --reflink=auto "$base" "$root"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
+  grep -q "[[:space:]]$(hostname)\$" "$root/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts"
   chroot "$root" useradd -m -s /bin/bash person
   echo 'person ALL=(ALL) NOPASSWD:ALL' >"$root/etc/sudoers.d/person"
   chmod 440 "$root/etc/sudoers.d/person"
@@ -86,7 +87,8 @@ copy_checkout() {
 in_root() (
   root=$1 user=$2 command=$3 home=/root
   [[ $user == root ]] || home=/home/$user
-  # exec: run in the background, its process id is the namespace's, and ending it ends all inside.
+  # exec: run in the background, its process id is unshare's, and killing that (SIGKILL: unshare
+  # ignores SIGTERM) ends everything inside through --kill-child.
   exec unshare --mount --pid --fork --kill-child --propagation private bash -c '
     set -e
     r=$1
@@ -137,14 +139,14 @@ step_run() {
       # Installing and building on a clean machine takes a while; the clock has an hour.
       if ! clock=$(wait_for_clock "$runner" 3600); then
         echo "no clock window (log: $log)"
-        kill "$runner" 2>/dev/null
+        kill -KILL "$runner" 2>/dev/null
         exit 1
       fi
       sleep 3  # the first paint, and a tick of the seconds hand
       import -window root "$shot"
       alive=yes
       kill -0 "$runner" 2>/dev/null || alive=no
-      kill "$runner" 2>/dev/null
+      kill -KILL "$runner" 2>/dev/null
       wait "$runner" 2>/dev/null
       [[ $alive == yes ]] || { echo "the clock ended by itself (log: $log)"; exit 1; }
       echo "clock window $clock on screen"
@@ -198,7 +200,7 @@ step_package() {
           fi
           sleep 3
           import -window root "$shot"
-          kill "$runner" 2>/dev/null
+          kill -KILL "$runner" 2>/dev/null
           wait "$runner" 2>/dev/null
           echo "installed clock window $clock on screen"
         '); then

@@ -87,7 +87,8 @@ DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
     pop3Port_ = freePort();
     pop3sPort_ = freePort();
     // Dovecot 2.4 (Debian 13) refuses a 2.3 configuration (Debian 12): it must open with its version
-    // settings, and several settings were renamed. The listeners and services read the same in both.
+    // settings, and several settings were renamed. The listeners and services read the same in both
+    // (2.4 has no address of a listener's own: both listen where "listen" says).
     const bool v24 = DovecotVersion() >= 204;
     const QString conf =
         (v24 ? QString("dovecot_config_version = 2.4.0\n"
@@ -100,7 +101,6 @@ protocols = pop3
 listen = 127.0.0.1
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
     port = %2
   }
   inet_listener pop3s {
