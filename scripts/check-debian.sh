@@ -195,7 +195,7 @@ step_package() {
           runner=$!
           if ! clock=$(wait_for_clock "$runner" 120); then
             echo "no clock window (log: $log)"
-            kill "$runner" 2>/dev/null
+            kill -KILL "$runner" 2>/dev/null
             exit 1
           fi
           sleep 3
