@@ -22,9 +22,12 @@ apt_update() {
   fi
 }
 
+# Only real package names: a name that another package merely provides (on Debian 13, libqt6core6 is
+# provided by libqt6core6t64) would look missing to dpkg every time. Qt's libraries come with
+# qt6-base-dev.
 packages=(
   g++ cmake make pkg-config
-  qt6-base-dev libqt6network6 libqt6dbus6
+  qt6-base-dev
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic libxcb1-dev
 )
