@@ -61,7 +61,8 @@ fi
 fresh_root() {
   local root=$1
   rm -rf "$root"
-  cp -a --reflink=auto "$base" "$root"
+  mkdir "$root"
+  cp -a --reflink=auto "$base/." "$root/"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   grep -q "[[:space:]]$(hostname)\$" "$root/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts"
   chroot "$root" useradd -m -s /bin/bash person
