@@ -88,7 +88,7 @@ copy_checkout() {
 in_root() (
   root=$1 user=$2 command=$3 home=/root
   [[ $user == root ]] || home=/home/$user
-  # exec: run in the background, its process id is unshare's, and killing that (SIGKILL: unshare
+  # exec: the subshell becomes unshare; stop_runner ends it with SIGKILL (unshare
   # ignores SIGTERM) ends everything inside through --kill-child.
   exec unshare --mount --pid --fork --kill-child --propagation private bash -c '
     set -e
@@ -205,7 +205,7 @@ step_package() {
           runner=$!
           if ! clock=$(wait_for_clock "$runner" 120); then
             echo "no clock window (log: $log)"
-            kill -KILL "$runner" 2>/dev/null
+            stop_runner "$runner"
             exit 1
           fi
           sleep 3
