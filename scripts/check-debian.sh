@@ -88,8 +88,8 @@ copy_checkout() {
 in_root() (
   root=$1 user=$2 command=$3 home=/root
   [[ $user == root ]] || home=/home/$user
-  # exec: the subshell becomes unshare; stop_runner ends it with SIGKILL (unshare
-  # ignores SIGTERM) ends everything inside through --kill-child.
+  # exec: the subshell becomes unshare. stop_runner ends it with SIGKILL (it ignores SIGTERM), and
+  # --kill-child then ends everything inside.
   exec unshare --mount --pid --fork --kill-child --propagation private bash -c '
     set -e
     r=$1
