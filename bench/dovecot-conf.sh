@@ -3,9 +3,39 @@
 #   dovecot_conf DIR LISTENERS [SSL]   writes DIR/dovecot.conf. LISTENERS is the body of
 #     "service pop3-login" (its inet_listener blocks); SSL the ssl settings (default: ssl = no).
 #   start_dovecot plain|tls, stop_dovecot, make_box, free_port: below; they use $d as DIR.
+# Dovecot 2.4 (Debian 13) wants its version settings first and renamed several; 2.3 (Debian 12) knows
+# neither. The version is asked of dovecot; SSL settings are given in 2.3's names and renamed for 2.4.
 dovecot_conf() {
-  local dir=$1 listeners=$2 ssl=${3:-ssl = no}
+  local dir=$1 listeners=$2 ssl=${3:-ssl = no} head="" auth
+  if [[ $(dovecot --version 2>/dev/null) =~ ^2\.([0-9]+) ]] && ((BASH_REMATCH[1] >= 4)); then
+    head="dovecot_config_version = 2.4.0
+dovecot_storage_version = 2.4.0"
+    auth="auth_allow_cleartext = yes
+passdb passwd-file {
+  passwd_file_path = $dir/passwd
+}
+userdb passwd-file {
+  passwd_file_path = $dir/passwd
+}
+mail_driver = maildir
+mail_path = ~/Maildir"
+    listeners=$(grep -v 'address = ' <<<"$listeners")
+    ssl=$(sed -e 's/^ssl_cert = </ssl_server_cert_file = /' -e 's/^ssl_key = </ssl_server_key_file = /' \
+      -e 's/^ssl_dh = </ssl_server_dh_file = /' <<<"$ssl")
+  else
+    auth="disable_plaintext_auth = no
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u $dir/passwd
+}
+userdb {
+  driver = passwd-file
+  args = username_format=%u $dir/passwd
+}
+mail_location = maildir:~/Maildir"
+  fi
   cat >"$dir/dovecot.conf" <<CONF
+$head
 base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
@@ -15,17 +45,8 @@ listen = 127.0.0.1
 service pop3-login {
   $listeners
 }
-disable_plaintext_auth = no
 auth_mechanisms = plain login apop
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u $dir/passwd
-}
-userdb {
-  driver = passwd-file
-  args = username_format=%u $dir/passwd
-}
-mail_location = maildir:~/Maildir
+$auth
 $ssl
 # Benchmarks log in often and sometimes wrongly: no penalty delays.
 auth_failure_delay = 0 secs

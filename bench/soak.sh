@@ -54,7 +54,7 @@ mb() { echo "$(($1 / 1024)).$(( ($1 % 1024) * 10 / 1024 )) MB"; }
 sleep 10
 echo "start, idle: resident $(mb "$(rss)")"
 # The first check loads the tune player and the ghost cat; growth is measured from there on.
-until grep -q 'Login: user=<alice>' "$d/dovecot.log" 2>/dev/null; do sleep 1; done
+until grep -qE '(Login|Logged in): user=<alice>' "$d/dovecot.log" 2>/dev/null; do sleep 1; done
 sleep 20
 start_kb=$(rss)
 echo "start, after the first check began: resident $(mb "$start_kb")"
@@ -66,13 +66,13 @@ while [[ $(date +%s) -lt $end ]]; do
   now=$(rss); (( now > peak_kb )) && peak_kb=$now
 done
 end_kb=$(rss)
-logins=$(grep -c 'Login: user=<alice>' "$d/dovecot.log" || true)
+logins=$(grep -cE '(Login|Logged in): user=<alice>' "$d/dovecot.log" || true)
 logouts=$(grep -c 'pop3(alice).*Disconnected: Logged out' "$d/dovecot.log" || true)
 failures=$(grep -c -i 'auth failed\|Disconnected.*(no auth\|Connection closed' "$d/dovecot.log" || true)
 echo "end after $minutes min: resident $(mb "$end_kb") (peak $(mb "$peak_kb"), growth $((end_kb - start_kb)) kB)"
 echo "checks: $logins logins, $logouts logged out cleanly, $failures failed or cut connections"
 # When each check came, in minutes from the first: a check that finds mail plays the cat show (501
 # cycles of 0.6 s), and the next one comes when the minute count reaches the interval after it.
-echo "check times (min): $(grep 'Login: user=<alice>' "$d/dovecot.log" | awk '{print $3}' |
+echo "check times (min): $(grep -E '(Login|Logged in): user=<alice>' "$d/dovecot.log" | awk '{print $3}' |
   awk -F: '{t = $1 * 3600 + $2 * 60 + $3; if (NR == 1) t0 = t; printf "%s%.1f", (NR > 1 ? " " : ""), (t - t0) / 60}')"
 if [[ $logins -eq 0 ]]; then echo "--- the server's log:"; tail -20 "$d/dovecot.log"; fi

@@ -1,24 +1,62 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Vellumine needs. Usage: install-deps.sh run|test
-# "run" is what building and running the clock takes; "test" adds what the test suite drives
-# (a virtual X server, a window manager, input synthesis). Already installed packages are skipped,
-# so a second call costs nothing.
+# Installs the Debian packages Vellumine needs, on Debian 12 (bookworm) and 13 (trixie) alike.
+# Usage: install-deps.sh run|package|test
+#   run      what building and running the clock takes (no test framework)
+#   package  run, plus what CPack's Debian package needs (dpkg-shlibdeps, file)
+#   test     package, plus what the test suite drives: GoogleTest, a virtual X server, a window
+#            manager, input synthesis, a mail server, clang for the fuzz targets, the package checks
+# Already installed packages are skipped, so a second call costs nothing. Names that differ between
+# releases are never written down: they are asked of the installed tools or of apt.
 set -euo pipefail
 
 kind=${1:-run}
+case $kind in run | package | test) ;; *) echo "usage: $0 run|package|test" >&2; exit 2 ;; esac
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+updated=0
+apt_update() {
+  if [[ $updated -eq 0 ]]; then
+    "${sudo[@]}" apt-get update -qq
+    updated=1
+  fi
+}
+
+# Only real package names: a name that another package merely provides (on Debian 13, libqt6core6 is
+# provided by libqt6core6t64) would look missing to dpkg every time. Qt's libraries come with
+# qt6-base-dev.
 packages=(
   g++ cmake make pkg-config
-  qt6-base-dev libqt6network6 libqt6dbus6
+  qt6-base-dev
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic libxcb1-dev
 )
+if [[ $kind == package || $kind == test ]]; then
+  # CPack's DEB generator: dpkg-shlibdeps for the dependencies, file to find what to strip.
+  packages+=(dpkg-dev file)
+fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d openssl curl dbus-daemon
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
-             clang libclang-rt-14-dev llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
-             # the package test: CPack's DEB generator, the desktop entry, Debian's policy checks, AppStream
-             dpkg-dev file desktop-file-utils lintian appstream)
+             clang llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
+             # the package test: the desktop entry, Debian's policy checks, AppStream
+             desktop-file-utils lintian appstream)
+  # The sanitizer and libFuzzer runtimes carry clang's major version in their name
+  # (libclang-rt-14-dev on 12, libclang-rt-19-dev on 13): the one matching the release's default
+  # clang, asked of clang itself when installed, else of the package it depends on.
+  clang_major=""
+  if command -v clang >/dev/null; then
+    clang_major=$(clang --version | sed -n 's/.*clang version \([0-9]\+\)\..*/\1/p' | head -1)
+  else
+    apt_update
+    clang_major=$(apt-cache depends clang 2>/dev/null | sed -n 's/^ *Depends: clang-\([0-9]\+\)$/\1/p' | head -1)
+  fi
+  if [[ -z $clang_major ]]; then
+    echo "install-deps: cannot tell the version of the release's clang (is apt's list of packages there?)" >&2
+    exit 1
+  fi
+  packages+=("libclang-rt-$clang_major-dev")
 fi
 
 missing=()
@@ -29,10 +67,8 @@ for p in "${packages[@]}"; do
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
-sudo=()
-if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
 echo "Installing: ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
+apt_update
 # The mail tests start their own Dovecot from a private configuration; installing the package must not
 # start the system's one. A policy-rc.d answering 101 tells the package scripts not to start services;
 # it is ours only for this install, and one that was already there is put back.

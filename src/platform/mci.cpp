@@ -46,7 +46,8 @@ mci::DeviceTable& Player() {
     static mci::DeviceTable table(
         [] { return Current().clock ? Current().clock() : MonotonicMs(); }, mci::LoadTuneFile,
         [](const mci::LoadedTune& tune) -> std::unique_ptr<mci::TuneOutput> {
-            // The soundfont loads with the tune, not at start-up, and goes with it on close.
+            // The synth and its soundfont come with the first tune, not at start-up; a closed tune's
+            // synth is kept for the next (see sound_synth.cpp).
             std::unique_ptr<sound::MidiSynth> synth = sound::MidiSynth::Create();
             if (!synth) return nullptr;  // no soundfont: the tune keeps its time in silence
             return std::make_unique<SynthOutput>(std::move(synth), tune.bytes);

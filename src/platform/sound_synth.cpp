@@ -2,7 +2,6 @@
 
 #include <alsa/asoundlib.h>
 #include <fluidsynth.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,8 @@
 #include <climits>
 #include <cmath>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "platform/sound_midi.h"
 
@@ -22,6 +23,7 @@ constexpr int kBlock = 512;  // samples per period: the clock needs no low laten
 constexpr double kRingOutSeconds = 2;
 
 std::atomic<int> g_liveSynths{0};
+std::atomic<int> g_madeSynths{0};
 
 void IgnoreFluidMessage(int, const char*, void*) {}
 void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
@@ -80,28 +82,70 @@ fluid_player_t* StartPlayer(fluid_synth_t* synth, std::string_view smf, uint64_t
     return player;
 }
 
+// Synthesizers are made once and kept for the life of the program: FluidSynth cannot give back all
+// that new_fluid_synth takes (libinstpatch's set-up, ipatch_init, runs again for every synth and its
+// GObject types and parameter specs are never freed: about 1 KB a synth on Debian 12, more on 13), so
+// a synth made for every show would grow the program by that much every time. A closed tune hands its
+// synth back here, silenced and with its soundfont still loaded, and the next tune opened takes it.
+// Only tunes open at the same time need a synth each; the program opens one at a time.
+struct Kept {
+    fluid_settings_t* settings;
+    fluid_synth_t* synth;
+};
+
+struct Pool {
+    std::mutex mutex;
+    std::vector<Kept> idle;
+};
+
+Pool& Synths() {
+    // Never destroyed: synths in use may be handed back by other static objects' destructors at exit.
+    static Pool* const pool = new Pool;
+    return *pool;
+}
+
+std::optional<Kept> TakeSynth() {
+    {
+        std::lock_guard lock(Synths().mutex);
+        if (!Synths().idle.empty()) {
+            const Kept kept = Synths().idle.back();
+            Synths().idle.pop_back();
+            return kept;
+        }
+    }
+    fluid_settings_t* settings = NewSettings();
+    if (!settings) return std::nullopt;
+    fluid_synth_t* synth = NewSynthWithSoundFont(settings);
+    if (!synth) {
+        delete_fluid_settings(settings);
+        return std::nullopt;
+    }
+    ++g_madeSynths;
+    return Kept{settings, synth};
+}
+
+void GiveBack(fluid_settings_t* settings, fluid_synth_t* synth) {
+    fluid_synth_system_reset(synth);  // no note left sounding for the next tune
+    std::lock_guard lock(Synths().mutex);
+    Synths().idle.push_back({settings, synth});
+}
+
 }  // namespace
 
 std::unique_ptr<MidiSynth> MidiSynth::Create() {
+    const std::optional<Kept> kept = TakeSynth();
+    if (!kept) return nullptr;
     std::unique_ptr<MidiSynth> m(new MidiSynth);
-    m->settings_ = NewSettings();
-    if (!m->settings_) return nullptr;
-    m->synth_ = NewSynthWithSoundFont(m->settings_);
-    if (!m->synth_) return nullptr;
+    m->settings_ = kept->settings;
+    m->synth_ = kept->synth;
     ++g_liveSynths;
     return m;
 }
 
 MidiSynth::~MidiSynth() {
     Stop();
-    if (synth_) {
-        delete_fluid_synth(synth_);
-        --g_liveSynths;
-    }
-    if (settings_) delete_fluid_settings(settings_);
-    // The soundfont's samples were many small blocks; hand the freed memory back to the system, so
-    // that a clock that played its tune once does not keep its size for the rest of the day.
-    malloc_trim(0);
+    GiveBack(settings_, synth_);
+    --g_liveSynths;
 }
 
 bool MidiSynth::Play(std::string_view smf, uint64_t tick, bool withOutput) {
@@ -128,6 +172,7 @@ void MidiSynth::Stop() {
 }
 
 int LiveSynthCount() { return g_liveSynths.load(); }
+int MadeSynthCount() { return g_madeSynths.load(); }
 
 }  // namespace platform::sound
 
@@ -137,14 +182,16 @@ bool RenderMidiToWav(const std::string& midiPath, const std::string& wavPath) {
     using namespace sound;
     MidiFile file;
     if (ReadMidiFile(midiPath, file) != MidiFileStatus::Ok) return false;
-    fluid_settings_t* settings = NewSettings();
-    if (!settings) return false;
+    // A kept synth, as for playing: rendering must not grow the program either.
+    const std::optional<Kept> kept = TakeSynth();
+    if (!kept) return false;
+    fluid_settings_t* settings = kept->settings;
+    fluid_synth_t* synth = kept->synth;
     fluid_settings_setstr(settings, "audio.file.name", wavPath.c_str());
     fluid_settings_setstr(settings, "audio.file.type", "wav");
     fluid_settings_setstr(settings, "audio.file.format", "s16");
     bool ok = false;
-    fluid_synth_t* synth = NewSynthWithSoundFont(settings);
-    fluid_player_t* player = synth ? StartPlayer(synth, file.bytes, 0) : nullptr;
+    fluid_player_t* player = StartPlayer(synth, file.bytes, 0);
     fluid_file_renderer_t* renderer = player ? new_fluid_file_renderer(synth) : nullptr;
     if (renderer) {
         // The tune's own length, then its last notes dying away. FluidSynth's player would go on
@@ -159,8 +206,7 @@ bool RenderMidiToWav(const std::string& midiPath, const std::string& wavPath) {
         delete_fluid_file_renderer(renderer);  // writes the WAV header's sizes
     }
     if (player) delete_fluid_player(player);
-    if (synth) delete_fluid_synth(synth);
-    delete_fluid_settings(settings);
+    GiveBack(settings, synth);
     return ok;
 }
 

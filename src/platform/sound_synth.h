@@ -18,8 +18,10 @@ inline constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 class MidiSynth {
 public:
-    // Loads the soundfont. nullptr when FluidSynth cannot be set up or the soundfont does not load.
+    // A synthesizer with the soundfont loaded: one a closed tune handed back, else a new one.
+    // nullptr when FluidSynth cannot be set up or the soundfont does not load.
     static std::unique_ptr<MidiSynth> Create();
+    // Silences it and hands it back for the next tune: a synthesizer is never freed (see the .cpp).
     ~MidiSynth();
     MidiSynth(const MidiSynth&) = delete;
     MidiSynth& operator=(const MidiSynth&) = delete;
@@ -40,8 +42,12 @@ private:
     fluid_audio_driver_t* output_ = nullptr;
 };
 
-// How many synthesizers (each holding its soundfont) are alive: closing the tune brings this back.
+// How many synthesizers (each holding its soundfont) are in use by open tunes: closing the tune
+// brings this back.
 int LiveSynthCount();
+// How many synthesizers the program has made: they are kept and reused, so this is the most that were
+// ever in use at once, however many tunes were opened.
+int MadeSynthCount();
 
 }  // namespace platform::sound
 

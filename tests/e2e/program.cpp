@@ -71,7 +71,9 @@ std::optional<QString> ProgramFolder::iniValue(const QString& key) const {
 RunningProgram::RunningProgram(const QString& program, const QString& workingDirectory, const StartOptions& options) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // One locale wherever the suite runs: Qt's own dialogs are titled in English then ("Open").
-    env.insert("LC_ALL", "C.UTF-8");
+    for (const QString& name : env.keys())
+        if (name == "LANG" || name.startsWith("LC_")) env.remove(name);
+    if (!options.locale.isEmpty()) env.insert("LC_ALL", options.locale);
     env.remove("LANGUAGE");
     if (!options.home.isEmpty()) {
         env.insert("HOME", options.home);

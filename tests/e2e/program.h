@@ -54,6 +54,8 @@ struct StartOptions {
     // The D-Bus session bus the program is to find (DBUS_SESSION_BUS_ADDRESS), e.g. a private one
     // where the test is the desktop's StatusNotifier tray.
     QString sessionBus;
+    // The locale it runs in (LC_ALL); empty: none at all, as under env -i, cron or a bare container.
+    QString locale = QStringLiteral("C.UTF-8");
 };
 
 class RunningProgram {

@@ -48,6 +48,18 @@ bool accepts(int port) {
     return ok;
 }
 
+// Dovecot's version as major * 100 + minor (2.3.19 → 203), 0 when it does not answer.
+int DovecotVersion() {
+    static const int version = [] {
+        QProcess p;
+        p.start(QFileInfo::exists("/usr/sbin/dovecot") ? "/usr/sbin/dovecot" : "dovecot", {"--version"});
+        if (!p.waitForFinished(10'000)) return 0;
+        const QList<QByteArray> parts = p.readAllStandardOutput().trimmed().split('.');
+        return parts.size() >= 2 ? parts[0].toInt() * 100 + parts[1].toInt() : 0;
+    }();
+    return version;
+}
+
 }  // namespace
 
 DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
@@ -74,14 +86,21 @@ DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
     }
     pop3Port_ = freePort();
     pop3sPort_ = freePort();
-    const QString conf = QString(R"(base_dir = %1/run
+    // Dovecot 2.4 (Debian 13) refuses a 2.3 configuration (Debian 12): it must open with its version
+    // settings, and several settings were renamed. The listeners and services read the same in both
+    // (2.4 has no address of a listener's own: both listen where "listen" says).
+    const bool v24 = DovecotVersion() >= 204;
+    const QString conf =
+        (v24 ? QString("dovecot_config_version = 2.4.0\n"
+                       "dovecot_storage_version = 2.4.0\n")
+             : QString()) +
+        QString(R"(base_dir = %1/run
 state_dir = %1/state
 log_path = %1/dovecot.log
 protocols = pop3
 listen = 127.0.0.1
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
     port = %2
   }
   inet_listener pop3s {
@@ -89,8 +108,29 @@ service pop3-login {
     ssl = yes
   }
 }
-disable_plaintext_auth = no
 auth_mechanisms = plain login apop
+auth_failure_delay = 0 secs
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
+}
+ssl = yes
+)").arg(d).arg(pop3Port_).arg(pop3sPort_) +
+        (v24 ? QString(R"(auth_allow_cleartext = yes
+passdb passwd-file {
+  passwd_file_path = %1/passwd
+}
+userdb passwd-file {
+  passwd_file_path = %1/passwd
+}
+mail_driver = maildir
+mail_path = ~/Maildir
+ssl_server_cert_file = %1/cert.pem
+ssl_server_key_file = %1/key.pem
+ssl_server_dh_file = /usr/share/dovecot/dh.pem
+)")
+             : QString(R"(disable_plaintext_auth = no
 passdb {
   driver = passwd-file
   args = scheme=PLAIN username_format=%u %1/passwd
@@ -100,17 +140,10 @@ userdb {
   args = username_format=%u %1/passwd
 }
 mail_location = maildir:~/Maildir
-ssl = yes
 ssl_cert = <%1/cert.pem
 ssl_key = <%1/key.pem
 ssl_dh = </usr/share/dovecot/dh.pem
-auth_failure_delay = 0 secs
-service anvil {
-  unix_listener anvil-auth-penalty {
-    mode = 0
-  }
-}
-)").arg(d).arg(pop3Port_).arg(pop3sPort_);
+)")).arg(d);
     if (!error_.isEmpty() || !writeFile(d + "/passwd", passwd) || !writeFile(d + "/dovecot.conf", conf.toUtf8())) {
         error_ = "could not write the configuration (" + error_ + ")";
         return;
