@@ -222,7 +222,8 @@ TEST_F(MailCheck, ACheckOnASilentServerHoldsUpNeitherTheClockNorTheLampNorTheChi
         EXPECT_NE(now, faceBefore) << "the hands stood still in second " << second << " of the check";
         faceBefore = now;
     }
-    EXPECT_GE(tickerPictures.size(), 8u) << "the ticker stood still";
+    // A ticker that stood still gives one picture; a loaded machine may grab the same one twice.
+    EXPECT_GE(tickerPictures.size(), 4u) << "the ticker stood still";
     EXPECT_GE(lampColours.size(), 2u) << "the lamp did not blink";
     // All that time the check went on waiting for the greeting.
     EXPECT_EQ(silent.Heard(0), "CAPA\r\n");
