@@ -1,11 +1,11 @@
 # Sourced by the benchmarks that run the clock on a desktop of their own (run from the top folder).
 
-# program_folder DIR [INTERVAL]: a program folder with a complete set of settings, so that no dialog
-# stands open beside the clock; prints DIR.
+# program_folder DIR [INTERVAL [FROM]]: a program folder with a complete set of settings, so that no
+# dialog stands open beside the clock, copied from FROM (default build/Vellumine); prints DIR.
 program_folder() {
   local dir=$1
   mkdir -p "$dir"
-  cp -r build/Vellumine/. "$dir/"
+  cp -r "${3:-build/Vellumine}/." "$dir/"
   rm -rf "$dir/★MailData" && mkdir "$dir/★MailData"
   printf 'SMTP=\r\nPOP3=pop.example.org\r\nMAIL=\r\nAPOP=0\r\n' >"$dir/qorvel.ini"
   printf '[EXEINI]\r\nNAME=alice\r\nNAME2=secret\r\n' >"$dir/★MailData/iniIdPass.ini"

@@ -8,6 +8,8 @@
 # CPU: run time of all threads (/proc/PID/task/*/schedstat, nanoseconds); wake-ups: voluntary context
 # switches of all threads. Prints figures; judges nothing.
 # Usage: bench/idle.sh [seconds] [windows] [interval]   (defaults 60, 5 and 0)
+# BEFORE=path/to/an/older/build/Vellumine adds that program folder's clock, shown, as a fifth subject
+# measured in the same windows ("before").
 # With an interval in minutes above 0 the clock runs with interval checking on (its counter ticking,
 # its lamp blinking; the server named does not exist, so a check finds nothing).
 set -euo pipefail
@@ -33,11 +35,18 @@ label[shown]="vellumine, shown"
 label[tray]="vellumine, hidden in the tray"
 label[floor]="bare Qt, 20 ms timer (floor)"
 label[xclock]="xclock -update 1"
+before=${BEFORE:-}
+if [[ -n $before ]]; then
+  [[ -x $before/vellumine ]] || { echo "BEFORE=$before holds no vellumine"; exit 1; }
+  names+=(before)
+  label[before]="vellumine before, shown"
+fi
 
 start_x; xsrv[shown]=$x_pid; d_shown=$x_display
 start_x; xsrv[tray]=$x_pid; d_tray=$x_display
 start_x; xsrv[floor]=$x_pid; d_floor=$x_display
 start_x; xsrv[xclock]=$x_pid; d_xclock=$x_display
+if [[ -n $before ]]; then start_x; xsrv[before]=$x_pid; d_before=$x_display; fi
 
 DISPLAY=$d_tray trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel \
   --height 24 --SetDockType true >/dev/null 2>&1 & pids+=($!)
@@ -48,6 +57,10 @@ dir=$(program_folder "$scratch/tray" "$interval")
 (cd "$dir" && DISPLAY=$d_tray exec ./vellumine 2>/dev/null) & prog[tray]=$!; pids+=("${prog[tray]}")
 DISPLAY=$d_floor build/bench/idle_floor 2>/dev/null & prog[floor]=$!; pids+=("${prog[floor]}")
 DISPLAY=$d_xclock xclock -update 1 2>/dev/null & prog[xclock]=$!; pids+=("${prog[xclock]}")
+if [[ -n $before ]]; then
+  dir=$(program_folder "$scratch/before" "$interval" "$before")
+  (cd "$dir" && DISPLAY=$d_before exec ./vellumine 2>/dev/null) & prog[before]=$!; pids+=("${prog[before]}")
+fi
 
 # To the tray as the user goes there: the menu "ファイル(&F)", its third item.
 export DISPLAY=$d_tray
@@ -80,9 +93,9 @@ for _ in $(seq "$windows"); do
   sample >>"$scratch/samples"
 done
 
-echo "over ${span} s in ${windows} windows, all four side by side, interval ${interval}; mean [min–max] over the windows:"
-awk -v order="${names[*]}" -v lshown="${label[shown]}" -v ltray="${label[tray]}" \
-    -v lfloor="${label[floor]}" -v lxclock="${label[xclock]}" '
+labels=$(for n in "${names[@]}"; do printf '%s|' "${label[$n]}"; done)
+echo "over ${span} s in ${windows} windows, all ${#names[@]} side by side, interval ${interval}; mean [min–max] over the windows:"
+awk -v order="${names[*]}" -v labels="$labels" '
   {
     n = $1; k = ++count[n]
     t[n, k] = $2; c[n, k] = $3; w[n, k] = $4; x[n, k] = $5
@@ -94,11 +107,12 @@ awk -v order="${names[*]}" -v lshown="${label[shown]}" -v ltray="${label[tray]}"
   }
   function fmt(v) { return v < 0.1 ? sprintf("%.3f", v) : v < 10 ? sprintf("%.2f", v) : sprintf("%.1f", v) }
   END {
-    split(order, names, " ")
-    lab["shown"] = lshown; lab["tray"] = ltray; lab["floor"] = lfloor; lab["xclock"] = lxclock
+    count_names = split(order, names, " ")
+    split(labels, lab_list, "|")
+    for (j = 1; j <= count_names; j++) lab[names[j]] = lab_list[j]
     m = count["floor"] - 1
     printf "  %-31s %-22s %-22s %-22s %s\n", "", "CPU % of a core", "× the floor", "X server CPU %", "wake-ups/s"
-    for (j = 1; j <= 4; j++) {
+    for (j = 1; j <= count_names; j++) {
       n = names[j]
       for (k = 1; k <= m; k++) {
         secs = (t[n, k + 1] - t[n, k]) / 1e9
@@ -114,8 +128,8 @@ awk -v order="${names[*]}" -v lshown="${label[shown]}" -v ltray="${label[tray]}"
   }' "$scratch/samples"
 
 rss() { awk '/VmRSS/ {printf "%.1f MB", $2 / 1024}' "/proc/$1/status"; }
-echo "resident memory: shown $(rss "${prog[shown]}"), hidden $(rss "${prog[tray]}"), floor $(rss "${prog[floor]}"), xclock $(rss "${prog[xclock]}")"
-kill "${prog[shown]}" "${prog[tray]}" "${prog[floor]}" "${prog[xclock]}"
+echo "resident memory: shown $(rss "${prog[shown]}"), hidden $(rss "${prog[tray]}"), floor $(rss "${prog[floor]}"), xclock $(rss "${prog[xclock]}")${before:+, before $(rss "${prog[before]}")}"
+for n in "${names[@]}"; do kill "${prog[$n]}"; done
 
 echo "start-up:"
 dir=$(program_folder "$scratch/startup" "$interval")

@@ -406,35 +406,29 @@ else
   no_row "Cyrus" "could not be downloaded/unpacked (see $logs/download.log)"
 fi
 
-# popa3d: run from an inetd-style listener (couriertcpd) as its package intends; mbox /var/mail/box.
-if [[ -n ${unpacked[popa3d]:-} && -x $couriertcpd ]]; then
-  fill_mbox "$d/mail/box"
-  port=$(free_port)
-  serve popa3d "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
-    -stderr="$d/popa3d-tcpd.log" "$port" "$d/pkg/popa3d/usr/sbin/popa3d"
-  if wait_port "$port"; then
-    add_row "popa3d $(version_of popa3d)" "127.0.0.1:$port|$port|box|$port|"
+# popa3d and solid-pop3d: run from an inetd-style listener (couriertcpd) as their packages intend.
+# serve_inetd KEY NAME PACKAGE COMMAND...: serves COMMAND on a free port and adds its row.
+serve_inetd() {
+  local key=$1 name=$2 package=$3
+  shift 3
+  if [[ -n ${unpacked[$key]:-} && -x $couriertcpd ]]; then
+    port=$(free_port)
+    serve "$key" "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
+      -stderr="$d/$key-tcpd.log" "$port" "$@"
+    if wait_port "$port"; then
+      add_row "$name $(version_of "$package")" "127.0.0.1:$port|$port|box|$port|"
+    else
+      no_row "$name" "did not start: $(tail -2 "$d/$key.log" | tr '\n' ' ')"
+    fi
   else
-    no_row "popa3d" "did not start: $(tail -2 "$d/popa3d.log" | tr '\n' ' ')"
+    no_row "$name" "could not be downloaded/unpacked (see $logs/download.log)"
   fi
-else
-  no_row "popa3d" "could not be downloaded/unpacked (see $logs/download.log)"
-fi
-
-# solid-pop3d: inetd-style as well, on the user's ~/Maildir-solid.
-if [[ -n ${unpacked[solid]:-} && -x $couriertcpd ]]; then
-  fill_maildir "$d/home/box/Maildir-solid"
-  port=$(free_port)
-  serve solid "${private[@]}" "$couriertcpd" -address=127.0.0.1 -maxprocs=10 -maxperip=10 -nodnslookup -noidentlookup \
-    -stderr="$d/solid-tcpd.log" "$port" "$d/pkg/solid/usr/sbin/solid-pop3d" -t maildir -n Maildir-solid
-  if wait_port "$port"; then
-    add_row "solid-pop3d $(version_of solid-pop3d)" "127.0.0.1:$port|$port|box|$port|"
-  else
-    no_row "solid-pop3d" "did not start: $(tail -2 "$d/solid.log" | tr '\n' ' ')"
-  fi
-else
-  no_row "solid-pop3d" "could not be downloaded/unpacked (see $logs/download.log)"
-fi
+}
+# popa3d on mbox /var/mail/box; solid-pop3d on the user's ~/Maildir-solid.
+[[ -n ${unpacked[popa3d]:-} ]] && fill_mbox "$d/mail/box"
+serve_inetd popa3d popa3d popa3d "$d/pkg/popa3d/usr/sbin/popa3d"
+[[ -n ${unpacked[solid]:-} ]] && fill_maildir "$d/home/box/Maildir-solid"
+serve_inetd solid solid-pop3d solid-pop3d "$d/pkg/solid/usr/sbin/solid-pop3d" -t maildir -n Maildir-solid
 
 # perdition: a POP3 proxy in front of the plain Dovecot (no user lookup: every user to that server).
 if [[ -n ${unpacked[perdition]:-} && -n ${dplain:-} ]]; then

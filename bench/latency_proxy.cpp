@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_net.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -40,14 +42,8 @@ struct Connection {
 };
 
 int listenOn(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 16) != 0) {
+    const int fd = bench::ListenLoopback(port, 16);
+    if (fd < 0) {
         std::perror("listen");
         std::exit(1);
     }

@@ -46,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
 #include "platform/nmail.h"
 
 namespace {
@@ -280,15 +281,7 @@ std::optional<std::vector<Fetched>> referenceFetch(const std::string& host, int 
 class Relay {
 public:
     Relay(const std::string& host, int port) : host_(host), port_(port) {
-        listen_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listen_, 1);
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &length);
-        localPort_ = ntohs(a.sin_port);
+        listen_ = bench::ListenLoopback(0, 1, &localPort_);
         thread_ = std::thread([this] { run(); });
     }
     ~Relay() {

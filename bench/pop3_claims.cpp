@@ -5,11 +5,6 @@
 // Usage: pop3_claims [COUNT...]   (default: 1000 1000000 5000000 9999999 20000000)
 #include <QCoreApplication>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -17,66 +12,37 @@
 #include <thread>
 #include <vector>
 
+#include "bench_net.h"
 #include "platform/nmail.h"
 
 namespace {
 
-long statusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
-
-bool sendAll(int fd, const std::string& s) {
-    for (size_t sent = 0; sent < s.size();) {
-        const ssize_t n = send(fd, s.data() + sent, s.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void serve(int fd, long long count) {
+    using bench::SendAll;
     const std::string message = "Subject: one\r\n\r\nbody\r\n";
-    if (!sendAll(fd, "+OK claims\r\n")) return;
-    std::string in;
-    char chunk[4096];
-    for (ssize_t got; (got = recv(fd, chunk, sizeof chunk, 0)) > 0;) {
-        in.append(chunk, static_cast<size_t>(got));
-        for (size_t end; (end = in.find("\r\n")) != std::string::npos;) {
-            const std::string c = in.substr(0, end);
-            in.erase(0, end + 2);
-            bool ok = true;
-            if (c == "CAPA") {
-                ok = sendAll(fd, "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n");
-            } else if (c == "STAT") {
-                ok = sendAll(fd, "+OK " + std::to_string(count) + " " + std::to_string(count * 22) + "\r\n");
-            } else if (c == "LIST") {
-                ok = sendAll(fd, "+OK\r\n");
-                std::string lines;
-                for (long long k = 1; ok && k <= count; ++k) {
-                    lines += std::to_string(k) + " 22\r\n";
-                    if (lines.size() > 65536 || k == count) {
-                        ok = sendAll(fd, lines);
-                        lines.clear();
-                    }
+    bench::ServeCommands(fd, "+OK claims\r\n", [&](const std::string& c) {
+        if (c == "CAPA") return SendAll(fd, "+OK\r\nUSER\r\nPIPELINING\r\n.\r\n");
+        if (c == "STAT") return SendAll(fd, "+OK " + std::to_string(count) + " " + std::to_string(count * 22) + "\r\n");
+        if (c == "LIST") {
+            bool ok = SendAll(fd, "+OK\r\n");
+            std::string lines;
+            for (long long k = 1; ok && k <= count; ++k) {
+                lines += std::to_string(k) + " 22\r\n";
+                if (lines.size() > 65536 || k == count) {
+                    ok = SendAll(fd, lines);
+                    lines.clear();
                 }
-                ok = ok && sendAll(fd, ".\r\n");
-            } else if (c.rfind("LIST ", 0) == 0) {
-                ok = sendAll(fd, "+OK " + c.substr(5) + " 22\r\n");
-            } else if (c.rfind("RETR ", 0) == 0) {
-                ok = sendAll(fd, "+OK\r\n" + message + ".\r\n");
-            } else if (c == "QUIT") {
-                sendAll(fd, "+OK\r\n");
-                return;
-            } else {
-                ok = sendAll(fd, "+OK\r\n");
             }
-            if (!ok) return;
+            return ok && SendAll(fd, ".\r\n");
         }
-    }
+        if (c.rfind("LIST ", 0) == 0) return SendAll(fd, "+OK " + c.substr(5) + " 22\r\n");
+        if (c.rfind("RETR ", 0) == 0) return SendAll(fd, "+OK\r\n" + message + ".\r\n");
+        if (c == "QUIT") {
+            SendAll(fd, "+OK\r\n");
+            return false;
+        }
+        return SendAll(fd, "+OK\r\n");
+    });
 }
 
 }  // namespace
@@ -90,28 +56,22 @@ int main(int argc, char** argv) {
     NMailInitializeWinSock();
     NMailSetOption(1, 8192);
     for (long long claimed : counts) {
-        const int listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(listener, 1);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+        int port = 0;
+        const int listener = bench::ListenLoopback(0, 1, &port);
         std::thread server([listener, claimed] {
             const int fd = accept(listener, nullptr, nullptr);
             if (fd >= 0) serve(fd, claimed);
             if (fd >= 0) close(fd);
         });
         std::ofstream("/proc/self/clear_refs") << "5";  // the peak afresh, from here
-        const long before = statusKb("VmRSS:");
+        const long before = bench::StatusKb("VmRSS:");
         const auto start = std::chrono::steady_clock::now();
-        const int32_t handle = NMailPop3Connect("127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+        const int32_t handle = NMailPop3Connect("127.0.0.1:" + std::to_string(port));
         const int32_t count = NMailPop3Authenticate(handle, "user", "pw", 0);
         char b[8192];
         const int32_t first = count > 0 ? NMailPop3GetMailStatus(handle, 1, b, b, b, b, 0) : -1;
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const long peak = statusKb("VmHWM:");
+        const long peak = bench::StatusKb("VmHWM:");
         NMailPop3Close(handle);
         server.join();
         close(listener);

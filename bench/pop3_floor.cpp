@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_net.h"
+
 int main(int argc, char** argv) {
     const bool loginFirst = argc == 6 && std::string(argv[5]) == "login-first";
     if (argc != 5 && !loginFirst) {
@@ -43,17 +45,9 @@ int main(int argc, char** argv) {
         octets += n;
         greeted = std::string(buffer.data(), static_cast<size_t>(n)).find('\n') != std::string::npos;
     }
-    const auto sendAll = [fd](const std::string& commands) {
-        for (size_t sent = 0; sent < commands.size();) {
-            const ssize_t n = send(fd, commands.data() + sent, commands.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            sent += static_cast<size_t>(n);
-        }
-        return true;
-    };
     std::string commands = std::string("USER ") + argv[2] + "\r\nPASS " + argv[3] + "\r\n";
     if (loginFirst) {
-        if (!sendAll(commands)) return 1;
+        if (!bench::SendAll(fd, commands)) return 1;
         for (int lines = 0; lines < 2;) {  // the answers to USER and PASS
             const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
             if (n <= 0) return 1;
@@ -65,7 +59,7 @@ int main(int argc, char** argv) {
     commands += "STAT\r\nLIST\r\n";
     for (int i = 1, count = std::atoi(argv[4]); i <= count; ++i) commands += "RETR " + std::to_string(i) + "\r\n";
     commands += "QUIT\r\n";
-    if (!sendAll(commands)) return 1;
+    if (!bench::SendAll(fd, commands)) return 1;
     for (ssize_t n; (n = recv(fd, buffer.data(), buffer.size(), 0)) > 0;) octets += n;
     close(fd);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "bench_net.h"
 #include "core/qt_event_loop.h"
 #include "platform/nmail.h"
 #if __has_include("core/beside.h")
@@ -21,14 +22,6 @@
 #endif
 
 namespace {
-
-long statusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
-    }
-    return -1;
-}
 
 struct Result {
     int32_t count = -1;
@@ -42,7 +35,7 @@ Result check(const char* server, const char* user, const char* password) {
     using namespace platform;
     Result r;
     std::ofstream("/proc/self/clear_refs") << "5";  // start the peak afresh, from here
-    r.before = statusKb("VmRSS:");
+    r.before = bench::StatusKb("VmRSS:");
     const auto start = std::chrono::steady_clock::now();
     const int32_t handle = NMailPop3Connect(server);
     r.count = handle < 0 ? -1 : NMailPop3Authenticate(handle, user, password, 0);
@@ -58,7 +51,7 @@ Result check(const char* server, const char* user, const char* password) {
     }
     if (handle >= 0) NMailPop3Close(handle);
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peak = statusKb("VmHWM:");
+    r.peak = bench::StatusKb("VmHWM:");
     return r;
 }
 
