@@ -23,6 +23,7 @@ int AnswerCommandLine(int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     char name[] = "vellumine";
     args[0] = name;
+    platform::KeepLibrariesQuiet();
     QCoreApplication app(argc, args.data());
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(

@@ -21,8 +21,10 @@ void PrepareDesktopSession() {
     // through the socket costs the program and the server about half as much.
     g_setNoShm = !qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM");
     if (g_setNoShm) qputenv("QT_XCB_NO_MITSHM", "1");
-    qInstallMessageHandler(Quiet);
+    KeepLibrariesQuiet();
 }
+
+void KeepLibrariesQuiet() { qInstallMessageHandler(Quiet); }
 
 void DesktopSessionStarted() {
     if (g_setNoShm) qunsetenv("QT_XCB_NO_MITSHM");
