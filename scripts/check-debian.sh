@@ -64,6 +64,8 @@ fresh_root() {
   mkdir "$root"
   cp -a --reflink=auto "$base/." "$root/"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
+  # debootstrap writes no /etc/hosts; the installer (and every container image) does, with localhost.
+  grep -qw localhost "$root/etc/hosts" 2>/dev/null || printf '127.0.0.1 localhost\n::1 localhost ip6-localhost ip6-loopback\n' >>"$root/etc/hosts"
   grep -q "[[:space:]]$(hostname)\$" "$root/etc/hosts" 2>/dev/null || echo "127.0.1.1 $(hostname)" >>"$root/etc/hosts"
   chroot "$root" useradd -m -s /bin/bash person
   echo 'person ALL=(ALL) NOPASSWD:ALL' >"$root/etc/sudoers.d/person"
@@ -94,6 +96,9 @@ in_root() (
     set -e
     r=$1
     shift
+    # The root is a mount point, as on a machine of its own: the tests that start the clock in mount
+    # namespaces of their own change its propagation.
+    mount --bind "$r" "$r"
     mount -t proc proc "$r/proc"
     mount --rbind /sys "$r/sys"
     mount --bind /dev "$r/dev"
