@@ -13,7 +13,8 @@
 # curl is timed as a whole command (its start-up is a few ms). Judges nothing.
 # Needs root (Dovecot reads mail as nobody), dovecot-pop3d and curl.
 # Usage: bench/pop3_round_trips.sh [runs]   (default 5; BUILD_DIR=... for another build folder;
-#   BEFORE=path/to/an/older/pop3_vs_curl to time an older check side by side, as "before")
+#   BEFORE=path/to/an/older/pop3_vs_curl to time an older check side by side, as "before";
+#   ROWS="few small large split" to time only the rows named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
@@ -72,6 +73,7 @@ printf '%-14s %4s  %-22s %-22s %-22s %-22s %-22s %10s %10s %10s %12s\n' mailbox 
   "before s (range)" "curl s (range)" "floor s (range)" ours/floor ours/curl loop/ours before/floor
 for row in "few 100 5KB $proxy_port 30" "small 1000 20KB $port 0" "large 20 5MB $port 0" "split 100 5KB/split $split_port 0"; do
   read -r box count size at rtt <<<"$row"
+  [[ -n ${ROWS:-} && " $ROWS " != *" $box "* ]] && continue
   # Once each, unmeasured, so that all read a warm mailbox.
   ours_time "$at" "$box" >/dev/null; loop_time "$at" "$box" >/dev/null; curl_time "$at" "$box" "$count" >/dev/null; floor_time "$at" "$box" "$count" >/dev/null
   [[ -n $before ]] && ours_time "$at" "$box" "$before" >/dev/null
