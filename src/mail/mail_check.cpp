@@ -10,6 +10,7 @@
 #include "core/msgbox.h"
 #include "core/numbers.h"
 #include "core/program.h"
+#include "mail/certificate_trust.h"
 #include "mail/msg_form.h"
 #include "platform/nmail.h"
 #include "platform/process.h"
@@ -43,7 +44,8 @@ void MainForm::CheckMail() {
     int32_t count = 0;
 
     if (!prog::Pop3Server.isEmpty()) {
-        const int32_t handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
+        mail::PinTrustedCertificate();
+        int32_t handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
         if (handle != -1) {
             const settings::Account stored = settings::ReadStoredAccount();
             // An account typed and taken with OK but not saved still counts, until one is saved.
@@ -56,8 +58,18 @@ void MainForm::CheckMail() {
             prog::PopPassword = use.password;
             if (prog::PopUserId.isEmpty() || prog::PopPassword.isEmpty()) dialog.Show();
             if (!prog::PopUserId.isEmpty() && !prog::PopPassword.isEmpty()) {
-                count = platform::NMailPop3Authenticate(handle, core::Ansi(prog::PopUserId),
-                                                        core::Ansi(prog::PopPassword), prog::ApopFlag != 0 ? -1 : 0);
+                const auto logIn = [&] {
+                    return platform::NMailPop3Authenticate(handle, core::Ansi(prog::PopUserId),
+                                                           core::Ansi(prog::PopPassword), prog::ApopFlag != 0 ? -1 : 0);
+                };
+                count = logIn();
+                // A certificate just trusted: a new connection at once, so this check still brings the mail.
+                const auto answer = count < 0 ? mail::AskToTrustCertificate() : mail::CertificateAnswer::NotAsked;
+                if (answer == mail::CertificateAnswer::Trusted) {
+                    platform::NMailPop3Close(handle);
+                    handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
+                    count = handle == -1 ? 0 : logIn();
+                }
                 if (count > 0) {
                     // A failed message is passed over, but a lost connection ends the loop: every call
                     // after it would fail at once, and a server may claim two thousand million messages.
@@ -76,7 +88,7 @@ void MainForm::CheckMail() {
                             break;
                         }
                     }
-                } else if (count < 0) {
+                } else if (count < 0 && answer != mail::CertificateAnswer::Refused) {
                     int32_t size = kTextBuffer;
                     platform::NMailGetMessage(0, first.data(), &size);
                     first.back() = '\0';

@@ -2,8 +2,13 @@
 
 #include "platform/pop3_session.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QSslCertificate>
+#include <QStringList>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -24,6 +29,8 @@ struct Library {
     std::string lastFailure;
     pop3::Limits limits;
     QList<QSslCertificate> trusted;
+    std::map<std::string, QByteArray> pinned;  // server key → SHA-256
+    std::optional<NMailCertificate> lastCertificate;
 };
 
 Library& library() {
@@ -72,6 +79,59 @@ void fillBuffers(const pop3::HeaderInfo& header, char* b1, char* b2, char* b3, c
     pop3::copyToBuffer(header.from, b3, g_bufferSize);
     pop3::copyToBuffer(header.block, b4, g_bufferSize);
 }
+std::string serverKey(const pop3::ServerAddress& address) {
+    return QString::fromStdString(address.host).toLower().toStdString() + ":" + std::to_string(address.port);
+}
+
+std::string colonHex(const QByteArray& digest) { return digest.toHex(':').toUpper().toStdString(); }
+
+std::string names(const QSslCertificate& certificate, bool subject) {
+    QStringList parts;
+    for (const QByteArray& attribute : subject ? certificate.subjectInfoAttributes() : certificate.issuerInfoAttributes()) {
+        const QStringList values = subject ? certificate.subjectInfo(attribute) : certificate.issuerInfo(attribute);
+        parts << QString::fromUtf8(attribute) + "=" + values.join(" / ");
+    }
+    return parts.join(", ").toStdString();
+}
+
+std::string localTime(const QDateTime& t) {
+    return t.isValid() ? t.toLocalTime().toString("yyyy/MM/dd HH:mm").toStdString() : "(不明)";
+}
+
+// What is wrong, in words the user can act on; Qt's own text for the rare rest.
+std::string problemText(const QSslError& error, const std::string& host) {
+    switch (error.error()) {
+    case QSslError::SelfSignedCertificate:
+    case QSslError::SelfSignedCertificateInChain: return "自己署名の証明書です（信頼できる認証局の署名がありません）";
+    case QSslError::UnableToGetLocalIssuerCertificate:
+    case QSslError::UnableToGetIssuerCertificate:
+    case QSslError::UnableToVerifyFirstCertificate:
+    case QSslError::CertificateUntrusted:
+    case QSslError::CertificateRejected: return "信頼できる認証局が発行した証明書ではありません";
+    case QSslError::CertificateExpired: return "有効期限が切れています";
+    case QSslError::CertificateNotYetValid: return "有効期間がまだ始まっていません";
+    case QSslError::HostNameMismatch: return "証明書の名前がサーバー名「" + host + "」と一致しません";
+    case QSslError::CertificateRevoked: return "証明書は失効しています";
+    default: return error.errorString().toStdString();
+    }
+}
+
+NMailCertificate describe(const pop3::Session& session) {
+    const QSslCertificate& c = session.unverifiedCertificate();
+    NMailCertificate d;
+    d.server = serverKey(session.address());
+    d.sha256 = colonHex(c.digest(QCryptographicHash::Sha256));
+    d.subject = names(c, true);
+    d.issuer = names(c, false);
+    d.validFrom = localTime(c.effectiveDate());
+    d.validTo = localTime(c.expiryDate());
+    for (const QSslError& e : session.unverifiedErrors()) {
+        const std::string text = problemText(e, session.address().host);
+        if (std::find(d.problems.begin(), d.problems.end(), text) == d.problems.end()) d.problems.push_back(text);
+    }
+    if (const auto pin = library().pinned.find(d.server); pin != library().pinned.end()) d.pinned = colonHex(pin->second);
+    return d;
+}
 }  // namespace
 
 int32_t NMailInitializeWinSock() {
@@ -114,6 +174,7 @@ int32_t NMailPop3Connect(const std::string& server) {
     };
     if (freeSlot() >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
     auto session = std::make_shared<pop3::Session>(*address, lib.limits, lib.trusted);
+    if (const auto pin = lib.pinned.find(serverKey(*address)); pin != lib.pinned.end()) session->pinCertificate(pin->second);
     if (!session->connect()) return failure(session->error());
     // The slot is taken only now: connecting waits, and a handler may have opened another meanwhile.
     const size_t slot = freeSlot();
@@ -126,7 +187,9 @@ int32_t NMailPop3Connect(const std::string& server) {
 int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std::string& password, int32_t apop) {
     const auto session = sessionFor(handle);
     if (!session) return -1;
+    library().lastCertificate.reset();
     const int32_t count = session->login(user, password, apop != 0);
+    if (count < 0 && !session->unverifiedCertificate().isNull()) library().lastCertificate = describe(*session);
     return count < 0 ? failure(session->error()) : count;
 }
 
@@ -202,6 +265,23 @@ void NMailAddTrustedCertificates(const std::string& pemPath) {
 }
 
 void NMailClearTrustedCertificates() { library().trusted.clear(); }
+
+std::optional<NMailCertificate> NMailLastCertificateProblem() { return library().lastCertificate; }
+
+std::string NMailServerKey(const std::string& server) {
+    const auto address = pop3::parseServerText(server);
+    return address ? serverKey(*address) : std::string();
+}
+
+void NMailPinCertificate(const std::string& key, const std::string& sha256) {
+    QByteArray hex = QByteArray::fromStdString(sha256).replace(':', "").trimmed();
+    const QByteArray digest = QByteArray::fromHex(hex);
+    // fromHex skips what is not hex: only a whole, clean fingerprint counts.
+    if (digest.size() != 32 || digest.toHex() != hex.toLower()) library().pinned.erase(key);
+    else library().pinned[key] = digest;
+}
+
+void NMailClearPinnedCertificates() { library().pinned.clear(); }
 
 int64_t NMailPop3MessageCalls() { return g_messageCalls; }
 

@@ -14,7 +14,9 @@
 // Port 995 means TLS from the start, and so does "pop3s://" on any port (default 995); otherwise the
 // port defaults to 110 and STLS is used whenever the server's CAPA offers it.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -79,6 +81,29 @@ void NMailSetTimeouts(int connectMs, int replyMs);
 void NMailAddTrustedCertificates(const std::string& pemPath);
 // Forgets the certificates added above.
 void NMailClearTrustedCertificates();
+
+// A server certificate that could not be verified, as the last NMailPop3Authenticate met it. Texts
+// are for the user (Japanese where they are ours).
+struct NMailCertificate {
+    std::string server;      // NMailServerKey of the server it was served for
+    std::string sha256;      // of the leaf certificate: upper-case hex pairs joined by colons
+    std::string subject;     // "CN=..., O=..."
+    std::string issuer;
+    std::string validFrom;   // local time, "yyyy/MM/dd HH:mm"
+    std::string validTo;
+    std::vector<std::string> problems;  // what is wrong with it, one text each
+    std::string pinned;      // the certificate trusted for this server instead (sha256 as above), or empty
+};
+// The certificate the last login failed on; nothing when it failed otherwise or succeeded.
+std::optional<NMailCertificate> NMailLastCertificateProblem();
+// Where a certificate is trusted: "host:port" of a server text, host in lower case (the brackets of
+// an IPv6 address left off); empty when the text names no server.
+std::string NMailServerKey(const std::string& server);
+// Accepts exactly this certificate (its SHA-256, colons and letter case as they come) for the server
+// key, whatever its verification errors, and for no other server; for connections opened afterwards.
+// An empty or malformed fingerprint forgets the server's.
+void NMailPinCertificate(const std::string& serverKey, const std::string& sha256);
+void NMailClearPinnedCertificates();
 
 // How many status, size and fetch calls the library has answered since it was loaded (diagnostics).
 int64_t NMailPop3MessageCalls();

@@ -30,6 +30,7 @@
 
 #include <QList>
 #include <QSslCertificate>
+#include <QSslError>
 
 #include <deque>
 #include <functional>
@@ -97,6 +98,15 @@ public:
     bool broken() const { return broken_ || !socket_; }
     // Why the last call failed, in Japanese, for the user.
     const std::string& error() const { return error_; }
+    const ServerAddress& address() const { return address_; }
+
+    // The one certificate (SHA-256 of the leaf, raw bytes) accepted for this server whatever its
+    // verification errors; before login.
+    void pinCertificate(QByteArray sha256) { pinned_ = std::move(sha256); }
+    // The server's certificate when TLS failed because it could not be verified (null otherwise), and
+    // what was wrong with it.
+    const QSslCertificate& unverifiedCertificate() const { return unverified_; }
+    const QList<QSslError>& unverifiedErrors() const { return unverifiedErrors_; }
 
 private:
     enum class Status { Ok, Err, Broken };
@@ -166,6 +176,9 @@ private:
     ServerAddress address_;
     Limits limits_;
     QList<QSslCertificate> extraTrusted_;
+    QByteArray pinned_;
+    QSslCertificate unverified_;
+    QList<QSslError> unverifiedErrors_;
     std::unique_ptr<QSslSocket> socket_;
     std::vector<char> buffer_;
     size_t begin_ = 0, end_ = 0;

@@ -8,6 +8,7 @@
 #include "core/msgbox.h"
 #include "core/program.h"
 #include "platform/profile.h"
+#include "settings/trusted_certificates.h"
 
 namespace settings {
 
@@ -81,7 +82,7 @@ void LogFailedSave(const Saved& saved, const QString& file) {
 }
 
 void RemoveLeftoverTempFiles() {
-    for (const QString& subPath : {paths::kIniFile, paths::kIdPassFile})
+    for (const QString& subPath : {paths::kIniFile, paths::kIdPassFile, paths::kCertFile})
         platform::RemoveLeftoverTemps(FileOf(subPath));
     platform::RemoveLeftoverTemps(core::Ansi(paths::kServerFile));
 }

@@ -229,3 +229,60 @@ TEST_F(MailCheck, ACheckOnASilentServerHoldsUpNeitherTheClockNorTheLampNorTheChi
     EXPECT_EQ(silent.Heard(0), "CAPA\r\n");
     EXPECT_FALSE(silent.ClosedByClient(0));
 }
+
+TEST_F(MailCheck, ASelfSignedCertificateIsAskedAboutOnceAndAgainWhenItChanges) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    folder.writeAccount("alice", "alicepw");
+    RunningProgram program(folder);  // the certificate is in no store the program trusts
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const auto logins = [&] { return dovecot.log().count("user=<alice>"); };
+    const QString trust = QStringLiteral("★MailData/iniCert.ini");
+    const QString kept = QString("[127.0.0.1:%1]\r\nSHA256=%2\r\n").arg(dovecot.pop3Port());
+
+    // The first check asks, before any login; "はい" keeps the certificate and logs in at once.
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    auto box = WaitForWindow(QStringLiteral("証明書の確認"));
+    ASSERT_TRUE(box) << "no certificate box; the program said: " << program.output().toStdString();
+    Pause(300);  // drawn before the picture is taken
+    SaveArtefact(Grab(FrameRect(*box)), "certificate-box.png");
+    EXPECT_EQ(logins(), 0);
+    Activate(*box);
+    Keys({"Return"});  // the default button: Yes
+    EXPECT_TRUE(WaitUntilGone(QStringLiteral("証明書の確認")));
+    EXPECT_TRUE(Until([&] { return logins() == 1; })) << dovecot.log().toStdString();
+    EXPECT_EQ(folder.read(trust), kept.arg(dovecot.fingerprint()).toUtf8());
+
+    // The next check logs in without a word.
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    EXPECT_TRUE(Until([&] { return logins() == 2; })) << dovecot.log().toStdString();
+    EXPECT_FALSE(FindWindow(QStringLiteral("証明書の確認")).has_value());
+
+    // A new certificate: the box says it changed; "いいえ" keeps nothing and sends nothing.
+    const QString first = dovecot.fingerprint();
+    ASSERT_TRUE(dovecot.renewCertificate()) << dovecot.error().toStdString();
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    box = WaitForWindow(QStringLiteral("証明書が変わりました"));
+    ASSERT_TRUE(box) << "no box for the changed certificate; the program said: " << program.output().toStdString();
+    Pause(300);
+    SaveArtefact(Grab(FrameRect(*box)), "certificate-changed-box.png");
+    Activate(*box);
+    Keys({"Escape"});  // No
+    EXPECT_TRUE(WaitUntilGone(QStringLiteral("証明書が変わりました")));
+    // That check has ended, with nothing more: the next one asks again, and still nobody logged in.
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    box = WaitForWindow(QStringLiteral("証明書が変わりました"));
+    ASSERT_TRUE(box) << program.output().toStdString();
+    EXPECT_EQ(logins(), 2);
+    EXPECT_FALSE(FindWindow(QStringLiteral("エラー")).has_value());
+    EXPECT_EQ(folder.read(trust), kept.arg(first).toUtf8());
+    Activate(*box);
+    Keys({"Escape"});
+    EXPECT_TRUE(WaitUntilGone(QStringLiteral("証明書が変わりました")));
+    EXPECT_TRUE(program.running());
+}

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <set>
 
 #include "app/forms.h"
@@ -67,6 +69,7 @@ protected:
         core::SetMsgBoxHook(nullptr);
         platform::SetStartProgramHook(nullptr);
         platform::NMailClearTrustedCertificates();
+        platform::NMailClearPinnedCertificates();
         ProgramTest::TearDown();
     }
 
@@ -225,6 +228,102 @@ TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
     EXPECT_FALSE(forms::MsgFormLoaded());
     EXPECT_TRUE(boxes.empty());
     EXPECT_FALSE(forms::IdPassForm().Visible());
+}
+
+TEST_F(MailCheck, AnUnverifiedCertificateIsKeptForItsServerOnlyWhenTheUserTrustsIt) {
+    platform::NMailClearTrustedCertificates();
+    int answer = core::vbNo;
+    core::SetMsgBoxHook([&](const QString& p, int s, const QString& t) {
+        boxes.emplace_back(p, s, t);
+        return answer;
+    });
+    MainForm& main = Start("alice", "alicepw");
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(dovecot->pop3Port());
+    const QString file = QStringLiteral("★MailData/iniCert.ini");
+    const QString first = dovecot->fingerprint();
+    const auto logins = [] { return dovecot->log().count("user=<alice>"); };
+    const qsizetype before = logins();
+
+    // No: nothing kept, no login, nothing more shown.
+    Check(main);
+    ASSERT_EQ(boxes.size(), 1u);
+    const auto [text, style, title] = boxes[0];
+    EXPECT_EQ(style, core::vbYesNo + core::vbExclamation);
+    EXPECT_EQ(title, QStringLiteral("証明書の確認"));
+    for (const QString& part : {server, first, QStringLiteral("自己署名"), QStringLiteral("CN=127.0.0.1"),
+                                QStringLiteral("信頼しますか")}) {
+        EXPECT_TRUE(text.contains(part)) << part.toStdString() << "\n" << text.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(folder.file(file)));
+    EXPECT_FALSE(forms::MsgFormLoaded());
+    EXPECT_EQ(logins(), before);
+
+    // Yes: kept for this server, and the check goes on to the mail at once.
+    answer = core::vbYes;
+    boxes.clear();
+    StopShowAfter(100);
+    Check(main);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(folder.read(file), ("[" + server + "]\r\nSHA256=" + first + "\r\n").toUtf8());
+    ASSERT_TRUE(forms::MsgFormLoaded());
+    EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
+
+    // From then on no question; the trust is read from the file, and lasts only while it is there.
+    boxes.clear();
+    StopShowAfter(100);
+    Check(main);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(logins(), before + 2);
+    prog::Pop3Server = QStringLiteral("localhost:%1").arg(dovecot->pop3Port());  // the same, by another name
+    answer = core::vbNo;
+    Check(main);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(std::get<2>(boxes[0]), QStringLiteral("証明書の確認"));
+    prog::Pop3Server = server;
+
+    // A new certificate on the same server: the box says it changed; No keeps the old trust.
+    ASSERT_TRUE(dovecot->renewCertificate()) << dovecot->error().toStdString();
+    const QString second = dovecot->fingerprint();
+    ASSERT_NE(second, first);
+    boxes.clear();
+    Check(main);
+    ASSERT_EQ(boxes.size(), 1u);
+    const auto [changed, changedStyle, changedTitle] = boxes[0];
+    EXPECT_EQ(changedTitle, QStringLiteral("証明書が変わりました"));
+    EXPECT_EQ(changedStyle, core::vbYesNo + core::vbExclamation);
+    EXPECT_TRUE(changed.contains(QStringLiteral("証明書が変わりました"))) << changed.toStdString();
+    EXPECT_TRUE(changed.contains(first) && changed.contains(second)) << changed.toStdString();
+    EXPECT_EQ(folder.read(file), ("[" + server + "]\r\nSHA256=" + first + "\r\n").toUtf8());
+    EXPECT_EQ(logins(), before + 2);
+    // Yes: the new one replaces the old.
+    answer = core::vbYes;
+    boxes.clear();
+    StopShowAfter(100);
+    Check(main);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(folder.read(file), ("[" + server + "]\r\nSHA256=" + second + "\r\n").toUtf8());
+    EXPECT_EQ(logins(), before + 3);
+}
+
+TEST_F(MailCheck, ATrustThatCannotBeSavedIsSaidSoAndHoldsForThisRun) {
+    platform::NMailClearTrustedCertificates();
+    core::SetMsgBoxHook([&](const QString& p, int s, const QString& t) {
+        boxes.emplace_back(p, s, t);
+        return (s & 0x0F) == core::vbYesNo ? core::vbYes : core::vbOK;
+    });
+    MainForm& main = Start("alice", "alicepw");
+    QDir().mkpath(folder.file(QStringLiteral("★MailData/iniCert.ini")));  // a folder where the file goes
+    StopShowAfter(100);
+    Check(main);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(std::get<2>(boxes[1]), QStringLiteral("エラー"));
+    EXPECT_TRUE(std::get<0>(boxes[1]).contains(QStringLiteral("信頼する証明書を保存できませんでした"))) << std::get<0>(boxes[1]).toStdString();
+    ASSERT_TRUE(forms::MsgFormLoaded());
+    EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
+    boxes.clear();
+    StopShowAfter(100);
+    Check(main);
+    EXPECT_TRUE(boxes.empty());
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // The mail check against a real POP3 server: Dovecot on loopback, plain with STLS, TLS from the start,
 // USER/PASS and APOP.
+#include <QDateTime>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -42,18 +43,20 @@ protected:
     static void SetUpTestSuite() {
         server = std::make_unique<DovecotServer>(std::map<QString, QString>{
             {"stls", "stlspw"}, {"tls", "tlspw"}, {"apop", "apoppw"}, {"empty", "emptypw"}, {"single", "singlepw"},
-            {"untrusted", "untrustedpw"}});
+            {"untrusted", "untrustedpw"}, {"pinned", "pinnedpw"}});
         if (!server->error().isEmpty()) return;
         for (const QByteArray& m : testMailbox()) {
             for (const char* user : {"stls", "tls", "apop"}) server->deliver(user, m);
         }
         server->deliver("single", message("only one", "hello\r\n"));
+        server->deliver("pinned", message("pinned", "hello\r\n"));
     }
     static void TearDownTestSuite() { server.reset(); }
     void SetUp() override {
         ASSERT_TRUE(server->error().isEmpty()) << server->error().toStdString();
         NMailClearTrustedCertificates();
         NMailAddTrustedCertificates(server->certificate().toStdString());
+        NMailClearPinnedCertificates();
     }
     std::string plain() const { return "127.0.0.1:" + std::to_string(server->pop3Port()); }
     std::string tls() const { return "pop3s://127.0.0.1:" + std::to_string(server->pop3sPort()); }
@@ -124,6 +127,51 @@ TEST_F(Pop3Dovecot, UntrustedCertificateIsALoginFailureThatSaysWhy) {
     }
     // Nothing of the account went out: the server never saw this user.
     EXPECT_FALSE(server->log().contains("user=<untrusted>")) << server->log().toStdString();
+}
+
+TEST_F(Pop3Dovecot, AnUnverifiedCertificateIsDescribedAndTakenOnlyWhenPinnedForThatServer) {
+    NMailClearTrustedCertificates();
+    const std::string served = server->fingerprint().toStdString();
+    ASSERT_EQ(served.size(), 95u) << served;
+    std::string other = "AB";
+    for (int i = 1; i < 32; ++i) other += ":AB";
+    ASSERT_EQ(other.size(), served.size());
+    for (const auto& [where, elsewhere] : {std::pair{plain(), tls()}, std::pair{tls(), plain()}}) {
+        SCOPED_TRACE(where);
+        const auto refused = [&](const std::string& pinned) {
+            const Check check = runProgramCheck(where, "pinned", "pinnedpw");
+            EXPECT_LT(check.count, 0);
+            const auto problem = NMailLastCertificateProblem();
+            EXPECT_TRUE(problem);
+            if (!problem) return;
+            EXPECT_EQ(problem->sha256, served);
+            EXPECT_EQ(problem->server, NMailServerKey(where));
+            EXPECT_EQ(problem->pinned, pinned);
+            EXPECT_EQ(problem->subject, "CN=127.0.0.1");
+            EXPECT_EQ(problem->problems.size(), 1u);
+            EXPECT_NE(problem->problems.at(0).find("自己署名"), std::string::npos) << problem->problems.at(0);
+            // Made for two days.
+            const auto at = [](const std::string& t) { return QDateTime::fromString(QString::fromStdString(t), "yyyy/MM/dd HH:mm"); };
+            EXPECT_EQ(at(problem->validFrom).secsTo(at(problem->validTo)), 2 * 24 * 3600) << problem->validFrom << " " << problem->validTo;
+        };
+        const qsizetype logins = server->log().count("user=<pinned>");
+        refused("");
+        // The same certificate trusted for another server (here the other port) counts for nothing here.
+        NMailPinCertificate(NMailServerKey(elsewhere), served);
+        refused("");
+        // Another certificate trusted for this server: this one is refused, and said to be a change.
+        NMailPinCertificate(NMailServerKey(where), other);
+        refused(other);
+        // Nothing of the account went out.
+        EXPECT_EQ(server->log().count("user=<pinned>"), logins) << server->log().toStdString();
+        // This very certificate: logs in, however its fingerprint is written.
+        NMailPinCertificate(NMailServerKey(where), QString::fromStdString(served).toLower().toStdString());
+        const Check check = runProgramCheck(where, "pinned", "pinnedpw");
+        EXPECT_EQ(check.count, 1) << check.failure;
+        EXPECT_FALSE(NMailLastCertificateProblem());
+        NMailClearPinnedCertificates();
+    }
+    EXPECT_TRUE(server->log().contains("user=<pinned>")) << server->log().toStdString();
 }
 
 }  // namespace

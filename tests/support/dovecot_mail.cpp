@@ -68,12 +68,7 @@ DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
     QFile::setPermissions(d, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                                  QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                  QFileDevice::ExeOther);
-    if (QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                                      "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
-                                      "-keyout", d + "/key.pem", "-out", d + "/cert.pem"}) != 0) {
-        error_ = "openssl could not make a certificate";
-        return;
-    }
+    if (!makeCertificate()) return;
     QByteArray passwd;
     for (const auto& [name, password] : users) {
         const QString home = d + "/home/" + name;
@@ -148,6 +143,35 @@ ssl_dh = </usr/share/dovecot/dh.pem
         error_ = "could not write the configuration (" + error_ + ")";
         return;
     }
+    launch();
+}
+
+bool DovecotServer::makeCertificate() {
+    const QString d = dir_.path();
+    if (QProcess::execute("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                      "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost",
+                                      "-keyout", d + "/key.pem", "-out", d + "/cert.pem"}) != 0) {
+        error_ = "openssl could not make a certificate";
+        return false;
+    }
+    return true;
+}
+
+QString DovecotServer::fingerprint() const {
+    QProcess p;
+    p.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", certificate()});
+    p.waitForFinished(30'000);
+    return QString::fromUtf8(p.readAllStandardOutput().trimmed().split('=').last());
+}
+
+bool DovecotServer::renewCertificate() {
+    stop();
+    if (makeCertificate()) launch();
+    return error_.isEmpty();
+}
+
+void DovecotServer::launch() {
+    const QString d = dir_.path();
     const QString program = QFileInfo::exists("/usr/sbin/dovecot") ? "/usr/sbin/dovecot" : "dovecot";
     dovecot_.start(program, {"-F", "-c", d + "/dovecot.conf"});
     if (!dovecot_.waitForStarted(10'000)) {
@@ -165,7 +189,9 @@ ssl_dh = </usr/share/dovecot/dh.pem
     }
 }
 
-DovecotServer::~DovecotServer() {
+DovecotServer::~DovecotServer() { stop(); }
+
+void DovecotServer::stop() {
     if (dovecot_.state() == QProcess::NotRunning) return;
     dovecot_.terminate();
     if (!dovecot_.waitForFinished(10'000)) dovecot_.kill();

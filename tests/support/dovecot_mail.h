@@ -18,11 +18,19 @@ public:
     int pop3Port() const { return pop3Port_; }    // plain, with STLS offered
     int pop3sPort() const { return pop3sPort_; }  // TLS from the start
     QString certificate() const { return dir_.path() + "/cert.pem"; }
+    // Its SHA-256 as openssl prints it: upper-case hex pairs joined by colons.
+    QString fingerprint() const;
     QString log() const;
+    // A new self-signed certificate (another key too), served from the same ports after a restart.
+    bool renewCertificate();
     // Puts a message into the user's Maildir/new; messages are numbered in the order delivered.
     void deliver(const QString& user, const QByteArray& message);
 
 private:
+    bool makeCertificate();
+    void launch();
+    void stop();
+
     QTemporaryDir dir_;
     QProcess dovecot_;
     QString error_;
