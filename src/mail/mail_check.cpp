@@ -58,6 +58,11 @@ void MainForm::CheckMail() {
             if (!prog::PopUserId.isEmpty() && !prog::PopPassword.isEmpty()) {
                 count = platform::NMailPop3Authenticate(handle, core::Ansi(prog::PopUserId),
                                                         core::Ansi(prog::PopPassword), prog::ApopFlag != 0 ? -1 : 0);
+                // A server that asks for time between logins, or refused for now, gets it from the
+                // interval checks; such a refusal is no fault of the user's, so no box says it.
+                int32_t wait = 0;
+                const int32_t refusal = platform::NMailPop3LoginRefusal(handle, &wait);
+                HoldIntervalChecks(wait);
                 if (count > 0) {
                     // A failed message is passed over, but a lost connection ends the loop: every call
                     // after it would fail at once, and a server may claim two thousand million messages.
@@ -76,7 +81,7 @@ void MainForm::CheckMail() {
                             break;
                         }
                     }
-                } else if (count < 0) {
+                } else if (count < 0 && refusal != platform::kNMailRefusalTemporary) {
                     int32_t size = kTextBuffer;
                     platform::NMailGetMessage(0, first.data(), &size);
                     first.back() = '\0';
