@@ -17,6 +17,10 @@
 #               "login first" marks the floor that waits for the login's answers, for servers that
 #               drop what is sent behind PASS;
 #   ratio       check / floor, medians.
+# Then the refusals: servers set to refuse a login for now (Cyrus with Debian's default popminpoll: 1
+# refuses a second login within a minute with -ERR [LOGIN-DELAY]) get two checks 10 s apart, each with
+# how the library took the answer (refusal kind, the seconds it asks between logins) and whether the
+# program's check would show its "エラー" box (it must not: such a refusal is no fault of the user's).
 # A server that cannot be run here gets a row saying why. Each check runs under `timeout` (a hung
 # server costs at most ~40 s); the library's own reply limit (30 s) shows as such.
 # Servers installed or unpacked (apt-get download + dpkg-deb -x, since some conflict with the
@@ -230,10 +234,14 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 \
 chmod 644 "$d/key.pem"
 
 # Rows: name → "server-for-our-check|floor-port|user|capa-port|extra check options", or a reason why not.
-declare -A row why
+declare -A row why refusal_row
 order=()
+refusal_order=()
 add_row() { order+=("$1"); row[$1]=$2; }
 no_row() { order+=("$1"); why[$1]=$2; }
+# Refusal rows: name → "server|user", or a reason why not (in why, as above).
+add_refusal_row() { refusal_order+=("$1"); refusal_row[$1]=$2; }
+no_refusal_row() { refusal_order+=("$1"); why[$1]=$2; }
 
 # ---------------------------------------------------------------------------------------------
 # The servers
@@ -344,13 +352,16 @@ fi
 
 # Cyrus: master with a private imapd.conf and cyrus.conf (POP3, IMAP for the admin, LMTP for
 # delivery); any password is taken (SASL's alwaystrue check); the mailbox made over IMAP by the
-# admin, the messages delivered through LMTP.
+# admin, the messages delivered through LMTP. The timed row logs in without a pause (popminpoll: 0);
+# a second POP3 service on the same store keeps Debian's default popminpoll: 1, for the refusal row,
+# with a mailbox of its own ("late", empty) that no other row logs in to.
 if [[ -n ${unpacked[cyrus]:-} ]]; then
   dir=$d/srv/cyrus
   cyr=$d/pkg/cyrus/usr/lib/cyrus/bin
   mkdir -p "$dir/conf/proc" "$dir/conf/socket" "$dir/conf/db" "$dir/spool"
   port=$(free_port)
   imap=$(free_port)
+  minpoll=$(free_port)
   cat >"$dir/imapd.conf" <<EOF
 configdirectory: $dir/conf
 partition-default: $dir/spool
@@ -365,12 +376,14 @@ notifysocket: $dir/conf/socket/notify
 syslog_prefix: interop-cyrus
 popminpoll: 0
 EOF
+  sed 's/^popminpoll: 0$/popminpoll: 1/' "$dir/imapd.conf" >"$dir/imapd-minpoll.conf"
   cat >"$dir/cyrus.conf" <<EOF
 START {
   recover cmd="$cyr/ctl_cyrusdb -C $dir/imapd.conf -r"
 }
 SERVICES {
   pop3 cmd="$cyr/pop3d -C $dir/imapd.conf" listen="127.0.0.1:$port" prefork=1
+  pop3minpoll cmd="$cyr/pop3d -C $dir/imapd-minpoll.conf" listen="127.0.0.1:$minpoll" prefork=0
   imap cmd="$cyr/imapd -C $dir/imapd.conf" listen="127.0.0.1:$imap" prefork=0
   lmtpunix cmd="$cyr/lmtpd -C $dir/imapd.conf" listen="$dir/conf/socket/lmtp" prefork=0
 }
@@ -383,17 +396,24 @@ EOF
     "$cyr/master" -C "$dir/imapd.conf" -M "$dir/cyrus.conf" -p "$dir/master.pid"
   if wait_port "$port" && wait_port "$imap"; then
     # The mailbox, then each message through LMTP.
-    made=$( {
+    said=$( {
       exec 3<>"/dev/tcp/127.0.0.1/$imap"
       read -r -t 10 _ <&3
-      printf 'a LOGIN cyrus x\r\nb CREATE user.box\r\nc LOGOUT\r\n' >&3
+      printf 'a LOGIN cyrus x\r\nb CREATE user.box\r\nd CREATE user.late\r\nc LOGOUT\r\n' >&3
       timeout 10 cat <&3
-    } 2>&1 | grep -c '^b OK')
+    } 2>&1)
+    made=$(grep -c '^b OK' <<<"$said")
+    late=$(grep -c '^d OK' <<<"$said")
     delivered=0
     for f in "$d"/box/*.eml; do
       "${private[@]}" env LD_LIBRARY_PATH="$d/pkg/cyrus/usr/lib/x86_64-linux-gnu" \
         "$cyr/deliver" -C "$dir/imapd.conf" box <"$f" >>"$d/cyrus.log" 2>&1 && delivered=$((delivered + 1))
     done
+    if [[ $late == 1 ]] && wait_port "$minpoll"; then
+      add_refusal_row "Cyrus $(version_of cyrus-pop3d) popminpoll: 1" "127.0.0.1:$minpoll|late"
+    else
+      no_refusal_row "Cyrus popminpoll: 1" "its mailbox or its service did not come up: $(grep interop-cyrus "$d/syslog.txt" | tail -2 | tr '\n' ' ')"
+    fi
     if [[ $made == 1 && $delivered == "$count" ]]; then
       add_row "Cyrus $(version_of cyrus-pop3d)" "127.0.0.1:$port|$port|box|$port|"
     else
@@ -401,9 +421,11 @@ EOF
     fi
   else
     no_row "Cyrus" "did not start: $( (tail -2 "$d/cyrus.log"; grep interop-cyrus "$d/syslog.txt" | tail -2) | tr '\n' ' ')"
+    no_refusal_row "Cyrus popminpoll: 1" "Cyrus did not start"
   fi
 else
   no_row "Cyrus" "could not be downloaded/unpacked (see $logs/download.log)"
+  no_refusal_row "Cyrus popminpoll: 1" "could not be downloaded/unpacked (see $logs/download.log)"
 fi
 
 # popa3d and solid-pop3d: run from an inetd-style listener (couriertcpd) as their packages intend.
@@ -525,4 +547,26 @@ for name in "${order[@]}"; do
   [[ -n $tls ]] && floor_text+=" plain"
   printf '%-30s | %-44s | %-30s | %-5s | %-44s | %-21s | %-21s | %s\n' "$name" "$capa" "$pipelined" "$countv" "$content" \
     "$om ($omin–$omax)" "$floor_text" "$ratio"
+done
+
+# ---------------------------------------------------------------------------------------------
+# The refusals
+
+# The first line of a check, without its timing.
+refusal_summary() { sed 's/ seconds=[^ ]*//' <<<"$1"; }
+if ((${#refusal_order[@]})); then
+  printf '\n%s\n' "Refusals: two checks 10 s apart; box=no is what the program must do with a refusal for now."
+  printf '%-34s | %-70s | %s\n' server "first check" "second check, 10 s later"
+fi
+for name in "${refusal_order[@]}"; do
+  [[ -n ${INTEROP_ONLY:-} && $name != *"$INTEROP_ONLY"* ]] && continue
+  if [[ -n ${why[$name]:-} ]]; then
+    printf '%-34s | cannot be run here: %s\n' "$name" "${why[$name]}"
+    continue
+  fi
+  IFS='|' read -r server user <<<"${refusal_row[$name]}"
+  first=$(timeout 45 "$check" check "$server" "$user" pw 2>&1 | head -1)
+  sleep 10
+  second=$(timeout 45 "$check" check "$server" "$user" pw 2>&1 | head -1)
+  printf '%-34s | %-70s | %s\n' "$name" "$(refusal_summary "$first")" "$(refusal_summary "$second")"
 done

@@ -19,6 +19,9 @@
 //       --observe       (plain servers) runs the check through a relay that watches what the client
 //                       writes: whether commands went out together, and which (TOP, RETR).
 //       --ca PEM        a certificate to trust (TLS); --reply-ms MS the reply time limit.
+//       After a login, also "refusal=none|password|temporary|other wait=S box=yes|no": how the
+//       library took the server's answer, the seconds it asks between logins, and whether the
+//       program's check would show its "エラー" box.
 // Judges nothing on its own: interop.sh puts the figures side by side.
 #include <QByteArray>
 #include <QCoreApplication>
@@ -357,6 +360,7 @@ struct CheckResult {
     int32_t count = -1;
     double seconds = 0;
     std::string error;
+    int32_t refusal = -1, wait = 0;  // NMailPop3LoginRefusal after the login
     std::vector<Got> messages;
 };
 
@@ -367,6 +371,7 @@ CheckResult check(const std::string& server, const std::string& user, const std:
     const auto start = std::chrono::steady_clock::now();
     const int32_t handle = NMailPop3Connect(server);
     r.count = handle < 0 ? -1 : NMailPop3Authenticate(handle, user, password, 0);
+    if (handle >= 0) r.refusal = NMailPop3LoginRefusal(handle, &r.wait);
     for (int32_t n = 1; n <= r.count; ++n) {
         Got g;
         g.status = NMailPop3GetMailStatus(handle, n, b1, b2, b3, b4, 0);
@@ -447,6 +452,13 @@ int checkCommand(int argc, char** argv) {
         check(observe ? "127.0.0.1:" + std::to_string(relay->port()) : server, user, password, !box.empty());
     std::printf("count=%d seconds=%.4f", r.count, r.seconds);
     if (r.count < 0) std::printf(" error=\"%s\"", r.error.c_str());
+    // How the program takes the login: a refusal "for now" shows no box and holds interval checks for
+    // wait seconds; wait also carries a LOGIN-DELAY announced by a server whose login worked.
+    static const char* const kKinds[] = {"none", "password", "temporary", "other"};
+    if (r.refusal >= 0) {
+        std::printf(" refusal=%s wait=%d box=%s", kKinds[std::min(r.refusal, 3)], r.wait,
+                    r.count < 0 && r.refusal != kNMailRefusalTemporary ? "yes" : "no");
+    }
     if (relay) {
         // How the client spoke: commands per write, whether anything rode behind PASS, TOP and RETR.
         const auto writes = relay->writes();

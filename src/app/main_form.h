@@ -80,6 +80,11 @@ public:
     void Timer4_Timer();  // ticker
     void Timer4_Ticks(int64_t ticks);  // the ticker, as that many ticks would leave it
     void Timer5_Timer();  // interval lamp
+    // No interval check starts for that many seconds from now (a server asked us to keep away); a
+    // longer hold already under way stays. Checks by hand still run.
+    void HoldIntervalChecks(int32_t seconds);
+    bool IntervalChecksHeld() const;
+    uint32_t holdFrom_ = 0, holdMs_ = 0;  // on the millisecond counter
     int checkRunning_ = 0;  // a check is under way (its waits run other handlers; none starts another)
     long checksStarted_ = 0;  // checks started since start-up
 

@@ -70,6 +70,11 @@ void MainForm::CheckMail() {
                     handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
                     count = handle == -1 ? 0 : logIn();
                 }
+                // A server that asks for time between logins, or refused for now, gets it from the
+                // interval checks; such a refusal is no fault of the user's, so no box says it.
+                int32_t wait = 0;
+                const int32_t refusal = platform::NMailPop3LoginRefusal(handle, &wait);
+                HoldIntervalChecks(wait);
                 if (count > 0) {
                     // A failed message is passed over, but a lost connection ends the loop: every call
                     // after it would fail at once, and a server may claim two thousand million messages.
@@ -88,7 +93,8 @@ void MainForm::CheckMail() {
                             break;
                         }
                     }
-                } else if (count < 0 && answer != mail::CertificateAnswer::Refused) {
+                } else if (count < 0 && answer != mail::CertificateAnswer::Refused &&
+                           refusal != platform::kNMailRefusalTemporary) {
                     int32_t size = kTextBuffer;
                     platform::NMailGetMessage(0, first.data(), &size);
                     first.back() = '\0';

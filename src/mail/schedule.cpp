@@ -6,6 +6,7 @@
 
 #include "app/forms.h"
 #include "app/main_form.h"
+#include "core/event_loop.h"
 #include "core/numbers.h"
 #include "mail/schedule.h"
 #include "platform/files.h"
@@ -52,11 +53,24 @@ void MainForm::Timer1_Timer() {
     if (core::LeadingNumber(forms::SetForm().Text2.Text()) <= 0) return;
     const int32_t n = schedule::RoundedInterval();
     if (n < 1 || core::LeadingNumber(Text1.Text()) != n) return;
-    // One interval, one check: the count starts again now, and none starts while a check still runs.
-    if (checkRunning_ > 0) return;
+    // One interval, one check: the count starts again now, and none starts while a check still runs
+    // or while the server has asked us to keep away (the counter then starts the count again itself).
+    if (checkRunning_ > 0 || IntervalChecksHeld()) return;
     Text1.SetText(QStringLiteral("0"));
     Picture7_Click();
 }
+
+void MainForm::HoldIntervalChecks(int32_t seconds) {
+    const uint32_t ms = uint32_t(std::clamp(seconds, 0, 24 * 3600)) * 1000;
+    const uint32_t elapsed = core::Loop().TimeGetTime() - holdFrom_;
+    const uint32_t left = elapsed < holdMs_ ? holdMs_ - elapsed : 0;
+    if (ms <= left) return;
+    holdFrom_ = core::Loop().TimeGetTime();
+    holdMs_ = ms;
+}
+
+// Modulo 2^32, so that the counter wrapping around neither ends nor lengthens a hold.
+bool MainForm::IntervalChecksHeld() const { return uint32_t(core::Loop().TimeGetTime() - holdFrom_) < holdMs_; }
 
 void MainForm::Timer4_Timer() { Timer4_Ticks(1); }
 

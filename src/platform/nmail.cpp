@@ -193,6 +193,20 @@ int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std
     return count < 0 ? failure(session->error()) : count;
 }
 
+int32_t NMailPop3LoginRefusal(int32_t handle, int32_t* waitSeconds) {
+    if (waitSeconds) *waitSeconds = 0;
+    const auto session = openSession(handle);
+    if (!session) return -1;
+    if (waitSeconds) *waitSeconds = session->loginDelaySeconds();
+    switch (session->refusal()) {
+    case pop3::Refusal::None: return kNMailRefusalNone;
+    case pop3::Refusal::Password: return kNMailRefusalPassword;
+    case pop3::Refusal::Temporary: return kNMailRefusalTemporary;
+    case pop3::Refusal::Other: return kNMailRefusalOther;
+    }
+    return kNMailRefusalNone;
+}
+
 int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, int32_t) {
     ++g_messageCalls;
     clearBuffers(b1, b2, b3, b4);

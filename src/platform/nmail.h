@@ -45,6 +45,15 @@ bool NMailReady();
 int32_t NMailPop3Connect(const std::string& server);
 // Logs in (APOP when apop is not 0, else USER/PASS) and returns the message count from STAT, or -1.
 int32_t NMailPop3Authenticate(int32_t handle, const std::string& user, const std::string& password, int32_t apop);
+// After NMailPop3Authenticate on the handle, what a refusal of the login meant, by the server's response
+// code (RFC 2449, RFC 3206), and in *waitSeconds (may be null) how long to keep away before the next
+// login: the server's CAPA LOGIN-DELAY, else after a temporary refusal a wait of our own; 0 when
+// neither. -1 for a handle that is not open.
+constexpr int32_t kNMailRefusalNone = 0;       // the login worked, or failed otherwise (network, TLS, ...)
+constexpr int32_t kNMailRefusalPassword = 1;   // [AUTH], or the account refused without a code
+constexpr int32_t kNMailRefusalTemporary = 2;  // [IN-USE], [LOGIN-DELAY], [SYS/TEMP]: later, it may work
+constexpr int32_t kNMailRefusalOther = 3;      // [SYS/PERM], an unknown code, STAT refused
+int32_t NMailPop3LoginRefusal(int32_t handle, int32_t* waitSeconds);
 // The four text buffers of the status and fetch calls, each NMailBufferSize() bytes, always
 // NUL-terminated, longer data cut:
 //   first  = the Subject field, second = the Date field, third = the From field (each unfolded, its

@@ -503,6 +503,7 @@ bool Session::startTls() {
 
 bool Session::readCapabilities(bool sent) {
     offersStls_ = offersPipelining_ = false;
+    announcedDelay_ = 0;
     std::string line;
     if (!sent && !sendCommands({{"CAPA", true}})) return false;
     const Status status = replyStatus(line);
@@ -516,6 +517,7 @@ bool Session::readCapabilities(bool sent) {
         size_t end = list.text.find('\n', pos);
         if (end == std::string::npos) end = list.text.size();
         std::string word = list.text.substr(pos, std::min(end, list.text.find_first_of(" \t\r", pos)) - pos);
+        if (const auto delay = loginDelayOf(std::string_view(list.text).substr(pos, end - pos))) announcedDelay_ = *delay;
         pos = end + 1;
         std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::toupper(c); });
         if (word == "STLS") offersStls_ = true;
@@ -544,6 +546,18 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         return -1;
     };
     const auto abandon = [this](std::string message) { breakOff(std::move(message)); return -1; };
+    // The words follow what the server meant: only a refusal about the account is called one.
+    const auto refused = [&](const std::string& line, bool credentials) {
+        refusal_ = refusalOf(line, credentials);
+        refusalCode_ = responseCode(line);
+        switch (refusal_) {
+        case Refusal::Temporary: return refuse("サーバーが今はログインを受け付けません。後でもう一度確認します。" + serverSays(line));
+        case Refusal::Password: return refuse("認証に失敗しました。" + serverSays(line));
+        default:
+            return refuse((credentials ? "サーバーがログインを拒否しました。" : "メールボックスの状態を取得できませんでした。") +
+                          serverSays(line));
+        }
+    };
     if (!usable()) return -1;
     if (loggedIn_) return refuse("既にログインしています。");
     // User data never adds a line of its own to what we send, nor makes a command too long.
@@ -595,12 +609,12 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         if (!together && !sendCommands({logIn[i]})) return -1;
         const Status status = replyStatus(line);
         if (status == Status::Broken) return -1;
-        if (status == Status::Err) return refuse("認証に失敗しました。" + serverSays(line));
+        if (status == Status::Err) return refused(line, true);
     }
     if (!sendCommands(together ? std::vector<Sent>{{"STAT"}, {"LIST", true}} : std::vector<Sent>{{"STAT"}})) return -1;
     const Status status = replyStatus(line);
     if (status == Status::Broken) return -1;
-    if (status == Status::Err) return refuse("メールボックスの状態を取得できませんでした。" + serverSays(line));
+    if (status == Status::Err) return refused(line, false);
     const auto numbers = okNumbers(line);
     if (!numbers || numbers->first < 0 || numbers->first > kMaxMessages) {
         return abandon("サーバーの STAT の応答が正しくありません: " + printableServerText(line));
@@ -611,6 +625,11 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
     if (!together && count_ > 0) sendCommands({{"LIST", true}});
     if (!pending_.empty()) readSizes(count_);
     return count_;
+}
+
+int Session::loginDelaySeconds() const {
+    if (announcedDelay_ > 0) return announcedDelay_;
+    return refusal_ == Refusal::Temporary ? retryAfterSeconds(refusalCode_) : 0;
 }
 
 void Session::setHeader(HeaderInfo& out, const std::string& block) const {

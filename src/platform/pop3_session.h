@@ -108,6 +108,12 @@ public:
     const QSslCertificate& unverifiedCertificate() const { return unverified_; }
     const QList<QSslError>& unverifiedErrors() const { return unverifiedErrors_; }
 
+    // What the server's refusal of the login meant (none when it worked or failed otherwise).
+    Refusal refusal() const { return refusal_; }
+    // Seconds the server wants between logins: its CAPA LOGIN-DELAY, or after a temporary refusal
+    // without one, the code's own wait (retryAfterSeconds); 0 when neither.
+    int loginDelaySeconds() const;
+
 private:
     enum class Status { Ok, Err, Broken };
     // A command sent whose reply has not been read in full.
@@ -191,6 +197,9 @@ private:
     bool greeted_ = false;  // the greeting has been read
     bool offersStls_ = false;
     bool offersPipelining_ = false;
+    int announcedDelay_ = 0;  // CAPA LOGIN-DELAY, seconds
+    Refusal refusal_ = Refusal::None;
+    std::string refusalCode_;
     int busy_ = 0;
 
     int32_t count_ = 0;

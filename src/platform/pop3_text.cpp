@@ -162,6 +162,53 @@ bool isErr(std::string_view line) {
     return line.substr(0, 4) == "-ERR" && (line.size() == 4 || line[4] == ' ' || line[4] == '\t');
 }
 
+std::string responseCode(std::string_view line) {
+    if (!isErr(line)) return {};
+    std::string_view rest = trimmed(line.substr(4));
+    const size_t close = rest.find(']');
+    if (rest.empty() || rest.front() != '[' || close == std::string_view::npos || close > 64) return {};
+    std::string code(rest.substr(1, close - 1));
+    std::transform(code.begin(), code.end(), code.begin(), [](unsigned char c) { return std::toupper(c); });
+    return code;
+}
+
+namespace {
+// Codes are hierarchical ("SYS/TEMP" may be made finer as "SYS/TEMP/…"): a code and those under it.
+bool isCode(std::string_view code, std::string_view name) {
+    return code == name || (code.size() > name.size() && code.substr(0, name.size()) == name && code[name.size()] == '/');
+}
+}  // namespace
+
+Refusal refusalOf(std::string_view line, bool credentials) {
+    // Taken whether or not CAPA announced RESP-CODES: no server means anything else by these brackets.
+    const std::string code = responseCode(line);
+    if (isCode(code, "IN-USE") || isCode(code, "LOGIN-DELAY") || isCode(code, "SYS/TEMP")) return Refusal::Temporary;
+    if (isCode(code, "AUTH") || (credentials && code.empty())) return Refusal::Password;
+    return Refusal::Other;
+}
+
+int retryAfterSeconds(std::string_view code) {
+    // Another session's lock lasts as long as that session, a check of a few seconds on any other
+    // client, so a minute is enough. A server that delays logins without saying for how long, or has
+    // a passing fault, is left five minutes: well above the minute of Debian's Cyrus (popminpoll: 1),
+    // below RFC 2449's example of fifteen, and checks every minute would only be refused in turn.
+    return isCode(code, "IN-USE") ? 60 : 300;
+}
+
+std::optional<int> loginDelayOf(std::string_view line) {
+    line = trimmed(line);
+    if (!startsWithNoCase(line, "LOGIN-DELAY") || line.size() < 12 || !isBlank(line[11])) return std::nullopt;
+    std::string_view rest = trimmed(line.substr(11));
+    int64_t seconds = 0;
+    size_t digits = 0;
+    for (; digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])); ++digits) {
+        seconds = std::min<int64_t>(seconds * 10 + (rest[digits] - '0'), kMaxLoginDelay);
+    }
+    if (digits == 0 || (digits < rest.size() && !isBlank(rest[digits])) || seconds == 0) return std::nullopt;
+    // A server announcing hours is still tried each hour: at worst it refuses again, quietly.
+    return static_cast<int>(seconds);
+}
+
 std::optional<std::pair<int64_t, int64_t>> okNumbers(std::string_view line) {
     if (!isOk(line)) return std::nullopt;
     std::string_view rest = line.substr(3);

@@ -31,6 +31,25 @@ std::optional<std::string> greetingTimestamp(std::string_view greeting);
 
 bool isOk(std::string_view statusLine);
 bool isErr(std::string_view statusLine);
+// How a server's -ERR to a login is to be taken, by its response code (RFC 2449, RFC 3206).
+enum class Refusal {
+    None,       // no refusal: the login worked, or failed for another reason (network, TLS, our side)
+    Password,   // [AUTH], or USER, PASS or APOP refused without a code: the account is wrong
+    Temporary,  // [IN-USE], [LOGIN-DELAY], [SYS/TEMP]: the server asks to be tried again later
+    Other,      // [SYS/PERM], a code we do not know, or STAT refused without a temporary code
+};
+// The response code of a -ERR line: what the brackets right after "-ERR " hold ("SYS/TEMP"), in
+// upper case; empty when there are none.
+std::string responseCode(std::string_view statusLine);
+// What a -ERR line means: the answer to USER, PASS or APOP when credentials, else to the STAT after them.
+Refusal refusalOf(std::string_view statusLine, bool credentials);
+// Seconds to keep away after a temporary refusal (by its code) when the server announced no LOGIN-DELAY.
+int retryAfterSeconds(std::string_view code);
+// The seconds of a CAPA line "LOGIN-DELAY n" (perhaps followed by "USER"), at most kMaxLoginDelay;
+// nothing for any other line or a delay of 0.
+constexpr int kMaxLoginDelay = 3600;
+std::optional<int> loginDelayOf(std::string_view capabilityLine);
+
 // The two numbers after "+OK" in a STAT or LIST reply ("+OK 3 1200"). Signs are kept; values beyond
 // ±10^15 are clamped there, which is far above anything we accept. Nothing when either is missing.
 std::optional<std::pair<int64_t, int64_t>> okNumbers(std::string_view statusLine);

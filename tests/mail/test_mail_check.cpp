@@ -416,6 +416,60 @@ TEST_F(StalledServer, NoSecondCheckStartsWhileOneWaits) {
     EXPECT_EQ(main.checksStarted_, 1);
 }
 
+// A server that refuses for now shows no box, and the interval checks keep away for as long as it
+// asked (its CAPA LOGIN-DELAY, else the code's own wait); a check by hand still runs. Interval 1: the
+// trigger comes every 61 s (61, 122 ... 427); the user checks by hand at 90 s.
+TEST_F(StalledServer, RefusalsForNowShowNoBoxAndHoldIntervalChecksForTheDelayAsked) {
+    struct Case {
+        const char* name;
+        std::string capa;    // announced besides USER
+        std::string answer;  // to PASS, and what follows
+        std::vector<int> starts;  // seconds after start-up at which checks began
+        size_t boxes;
+    };
+    const std::vector<Case> cases = {
+        // Held from 61 to 211, then from 90 to 240, then from 244 to 394.
+        {"LOGIN-DELAY announced", "LOGIN-DELAY 150\r\n", "-ERR [LOGIN-DELAY] Logins must be 150 s apart\r\n",
+         {61, 90, 244, 427}, 0},
+        // None announced: a minute for another session's lock (from 61, from 90), five for the rest.
+        {"IN-USE", "", "-ERR [IN-USE] Mailbox locked\r\n", {61, 90, 183, 244, 305, 366, 427}, 0},
+        {"SYS/TEMP", "", "-ERR [SYS/TEMP] Try again later\r\n", {61, 90, 427}, 0},
+        // Announced by a server whose logins work: every login counts, refused or not.
+        {"login works, LOGIN-DELAY announced", "LOGIN-DELAY 100\r\n", "+OK\r\n+OK 0 0\r\n+OK bye\r\n",
+         {61, 90, 244, 366}, 0},
+        {"AUTH", "", "-ERR [AUTH] Authentication failed\r\n", {61, 90, 122, 183, 244, 305, 366, 427}, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        forms::DestroyAll();
+        Settle();
+        boxes.clear();
+        MainForm& main = Start("[EXEINI]\r\nNUMBER2=1\r\n");
+        const std::string script = "+OK ready\r\n+OK\r\nUSER\r\n" + c.capa + ".\r\n+OK\r\n" + c.answer;
+        int answered = server.Taken();
+        core::Timer answer(50);
+        answer.OnTimer = [&] {
+            server.TakeWaiting();
+            for (; answered < server.Taken(); ++answered) server.Say(answered, script);
+        };
+        const int64_t start = loop->Elapsed();
+        At(90000, [&] { main.Command8_Click(); });
+        std::vector<int> starts;
+        long seen = main.checksStarted_;
+        core::Timer sampler(10);
+        sampler.OnTimer = [&] {
+            for (; seen < main.checksStarted_; ++seen) starts.push_back(int((loop->Elapsed() - start + 500) / 1000));
+        };
+        loop->RunFor(430000);
+        ASSERT_TRUE(FinishCheck());
+        EXPECT_EQ(starts, c.starts);
+        EXPECT_EQ(boxes.size(), c.boxes);
+        for (const QString& box : boxes) EXPECT_TRUE(box.contains("Authentication failed")) << box.toStdString();
+        EXPECT_FALSE(forms::MsgFormLoaded());
+        EXPECT_FALSE(forms::IdPassForm().Visible());
+    }
+}
+
 TEST_F(StalledServer, ClosingDuringACheckEndsTheProgramAtOnceSayingNothingMore) {
     MainForm& main = Start("[EXEINI]\r\nNUMBER2=0\r\nNAME=/opt/mail/run.sh\r\n");
     main.Text7.SetText("/usr/bin/claws-mail");

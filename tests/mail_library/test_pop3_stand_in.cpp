@@ -236,6 +236,18 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
             EXPECT_NE(c.failure.find(says), std::string::npos) << c.failure;
         };
     };
+    // A refusal of the login, told apart by its response code: how long to keep away, and words that
+    // call it a failed authentication only when it is one.
+    const auto refusedAs = [](int32_t kind, int32_t wait, const char* says) {
+        return [=](const Check& c) {
+            EXPECT_LT(c.count, 0);
+            EXPECT_EQ(c.refusal, kind);
+            EXPECT_EQ(c.waitSeconds, wait);
+            EXPECT_NE(c.failure.find(says), std::string::npos) << c.failure;
+            EXPECT_EQ(c.failure.find("認証に失敗") != std::string::npos, kind == kNMailRefusalPassword) << c.failure;
+        };
+    };
+    const auto capaWith = [](const std::string& more) { return on("CAPA", {"+OK\r\nUSER\r\nRESP-CODES\r\n" + more + ".\r\n"}); };
     const auto cutOff = [](const Check& c) {
         EXPECT_EQ(c.mails[0].mailResult, kNMailConnectionLost);
         EXPECT_EQ(c.mails[1].statusResult, kNMailConnectionLost);
@@ -260,13 +272,39 @@ TEST_P(Pop3StandInEither, HostileRepliesGiveFailuresOrCutResults) {
         {"silent server", [](const std::string&) { return std::optional<Answer>(Answer{""}); }, loginFails("時間内"), false,
          {""}},
         {"trickling greeting", {}, loginFails("時間内"), false, {"+OK " + std::string(200, 'x') + "\r\n", false, 20}},
-        {"USER -ERR", on("USER alice", {"-ERR who\r\n"}), loginFails("-ERR who"), false},
+        {"USER -ERR", on("USER alice", {"-ERR who\r\n"}), refusedAs(kNMailRefusalPassword, 0, "-ERR who"), false},
+        {"PASS -ERR", on("PASS secret", {"-ERR bad password\r\n"}),
+         refusedAs(kNMailRefusalPassword, 0, "認証に失敗しました。サーバーの応答: -ERR bad password"), false},
+        // The server's LOGIN-DELAY applies to every login, refused for any reason or not.
+        {"PASS -ERR [AUTH], delay announced", either(capaWith("LOGIN-DELAY 60\r\n"), on("PASS secret", {"-ERR [AUTH] no\r\n"})),
+         refusedAs(kNMailRefusalPassword, 60, "-ERR [AUTH] no"), false},
+        {"PASS -ERR [LOGIN-DELAY], delay announced",
+         either(capaWith("LOGIN-DELAY 900 USER\r\n"),
+                on("PASS secret", {"-ERR [LOGIN-DELAY] Logins must be at least 15 minutes apart\r\n"})),
+         refusedAs(kNMailRefusalTemporary, 900, "[LOGIN-DELAY] Logins must"), false},
+        {"PASS -ERR [LOGIN-DELAY], none announced", on("PASS secret", {"-ERR [login-delay] wait\r\n"}),
+         refusedAs(kNMailRefusalTemporary, 300, "wait"), false},
+        {"PASS -ERR [IN-USE]", on("PASS secret", {"-ERR [IN-USE] Mailbox locked by another session\r\n"}),
+         refusedAs(kNMailRefusalTemporary, 60, "locked by another"), false},
+        {"USER -ERR [SYS/TEMP]", on("USER alice", {"-ERR [SYS/TEMP/DISK] Try again later\r\n"}),
+         refusedAs(kNMailRefusalTemporary, 300, "Try again later"), false},
+        {"STAT -ERR [IN-USE], delay announced", either(capaWith("LOGIN-DELAY 120\r\n"), on("STAT", {"-ERR [IN-USE] busy\r\n"})),
+         refusedAs(kNMailRefusalTemporary, 120, "-ERR [IN-USE] busy"), false},
+        {"PASS -ERR [SYS/PERM]", on("PASS secret", {"-ERR [SYS/PERM] Account disabled\r\n"}),
+         refusedAs(kNMailRefusalOther, 0, "ログインを拒否しました。サーバーの応答: -ERR [SYS/PERM] Account disabled"), false},
+        {"PASS -ERR, unknown code", on("PASS secret", {"-ERR [IN-USEFUL] hm\r\n"}),
+         refusedAs(kNMailRefusalOther, 0, "[IN-USEFUL] hm"), false},
+        // However many hours a server announces, it is tried again within one (it may refuse, quietly).
+        {"absurd LOGIN-DELAY", either(capaWith("LOGIN-DELAY 99999999999999999999\r\n"), on("PASS secret", {"-ERR [IN-USE] x\r\n"})),
+         refusedAs(kNMailRefusalTemporary, 3600, "[IN-USE] x"), false},
+        {"login works, delay announced", capaWith("LOGIN-DELAY 300\r\n"),
+         mails([](const Check& c) { EXPECT_EQ(c.refusal, kNMailRefusalNone); EXPECT_EQ(c.waitSeconds, 300); })},
         {"hang-up right after STAT", on("STAT", {"+OK 3 300\r\n", true}),  // what came before the close counts
          mails([](const Check& c) {
              EXPECT_LT(c.mails[0].statusResult, 0);
              EXPECT_NE(lastFailure().find("途中で切れました"), std::string::npos) << lastFailure();
          }), false},
-        {"STAT -ERR", on("STAT", {"-ERR locked\r\n"}), loginFails("-ERR locked"), false},
+        {"STAT -ERR", on("STAT", {"-ERR locked\r\n"}), refusedAs(kNMailRefusalOther, 0, "-ERR locked"), false},
         {"STAT garbage", on("STAT", {"+OK many\r\n"}), loginFails("+OK many"), false},
         {"STAT absurd count", on("STAT", {"+OK 99999999999 1\r\n"}), loginFails("99999999999"), false},
         {"STAT count no mailbox has", on("STAT", {"+OK 20000000 1\r\n"}), loginFails("20000000"), false},

@@ -43,6 +43,7 @@ struct Check {
     int32_t handle = -1, count = -1;
     std::vector<CheckedMail> mails;
     std::string failure;  // NMailGetMessage after a failed connect or login
+    int32_t refusal = -1, waitSeconds = 0;  // NMailPop3LoginRefusal after the login
     bool buffersIntact = true;
 };
 
@@ -64,6 +65,7 @@ inline Check runProgramCheck(const std::string& server, const std::string& user,
     }
     check.count = platform::NMailPop3Authenticate(check.handle, user, password, apop ? -1 : 0);
     if (check.count < 0) check.failure = lastFailure();
+    check.refusal = platform::NMailPop3LoginRefusal(check.handle, &check.waitSeconds);
     for (int32_t n = 1; n <= check.count; ++n) {
         std::vector<GuardedBuffer> texts(4, GuardedBuffer(platform::NMailBufferSize()));
         CheckedMail mail;
