@@ -284,6 +284,19 @@ TEST_F(Tray, AStatusNotifierTrayShowsTheMenuItIsGivenAndIsAnsweredAtOnce) {
     EXPECT_EQ(captions, (QStringList{QStringLiteral("メイン画面を表示"), "-", QStringLiteral("終了")}));
     ASSERT_TRUE(showMain && quit);
 
+    // A tray that asks the program for its menu (ContextMenu, as one driven by keyboard or touch does)
+    // gets it where it says, wherever the pointer happens to be.
+    MoveMouse(QPoint(5, 5));
+    const QPoint asked(600, 400);
+    const QDBusMessage contextMenu =
+        call(watcher.itemPath(), "org.kde.StatusNotifierItem", "ContextMenu", {asked.x(), asked.y()});
+    EXPECT_EQ(contextMenu.type(), QDBusMessage::ReplyMessage) << contextMenu.errorMessage().toStdString();
+    std::optional<TreeWindow> popup;
+    ASSERT_TRUE(Until([&] { return (popup = ProgramPopup()).has_value(); })) << "no menu after ContextMenu";
+    EXPECT_EQ(popup->rect.topLeft(), asked) << "the menu opened at " << popup->rect.x() << "," << popup->rect.y();
+    Keys({"Escape"});
+    ASSERT_TRUE(Until([] { return !ProgramPopup().has_value(); })) << "the menu did not close";
+
     // Chosen in the tray's menu, "メイン画面を表示" brings the clock back; the program pops up no
     // menu of its own anywhere.
     call(menu, "com.canonical.dbusmenu", "Event",
