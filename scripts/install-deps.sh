@@ -38,6 +38,7 @@ fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d openssl curl dbus-daemon
+             dbus-x11  # dbus-launch: libdbus's X11 autolaunch, which the program must not set off
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
              clang llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
              # the package test: the desktop entry, Debian's policy checks, AppStream

@@ -35,10 +35,14 @@ void MainForm::TrayControl1_TrayEvent(int16_t code) {
         core::MsgBox(QStringLiteral("Clicked!"), core::vbExclamation, QStringLiteral("Vellumine"));
     } else if (code == 1) {
         // The tray opens the menu at its icon itself where it can (it has been given it). A tray that
-        // only reports the click gets it at the pointer.
+        // asks the program for it gets it where it says, and one that only reports the click at the
+        // pointer.
         if (mnuPopup->isVisible()) return;
         platform::POINT at{};
-        platform::GetCursorPos(&at);
+        if (const std::optional<QPoint> asked = TrayControl1.EventPoint())
+            at = {asked->x(), asked->y()};
+        else
+            platform::GetCursorPos(&at);
         mnuPopup->popup(QPoint(at.x, at.y));
     }
 }

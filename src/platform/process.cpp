@@ -43,6 +43,8 @@ std::string ExecutableFolder(const char* argv0) {
 
 #include <QProcess>
 
+#include "platform/desktop.h"
+
 namespace platform {
 
 namespace {
@@ -52,7 +54,11 @@ std::function<bool(const std::string&)> g_startHook;
 bool StartProgram(const std::string& path) {
     if (g_startHook) return g_startHook(path);
     if (path.empty()) return false;
-    return QProcess::startDetached(QString::fromStdString(path), {});
+    QProcess process;
+    process.setProgram(QString::fromStdString(path));
+    // The user's environment, not the one the clock set up for itself.
+    process.setProcessEnvironment(UserEnvironment());
+    return process.startDetached();
 }
 
 void SetStartProgramHook(std::function<bool(const std::string&)> hook) { g_startHook = std::move(hook); }

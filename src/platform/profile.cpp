@@ -241,6 +241,9 @@ int32_t WritePrivateProfileStrings(const std::string& section, const std::vector
     }
 
     std::lock_guard<std::mutex> lock(WriteMutex());
+    // Other copies of the program may be saving into the same file: from the read to the rename it is ours.
+    ReplacementLock fileLock;
+    fileLock.Lock(file);
 
     Document doc;
     if (std::optional<Document> loaded = Load(file)) {

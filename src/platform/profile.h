@@ -35,7 +35,9 @@ uint32_t GetPrivateProfileStringA(const std::string& section, const std::string&
 // Sets several keys of one section in one replacement of the file: all of them land, or none (the
 // file stays exactly as it was). Each key as WritePrivateProfileStringA sets it, in order; when every
 // value is already there the file is left untouched. 0 on failure, with the cause in errno
-// (WriteFileAtomically; EINVAL for an unusable name, which writes none of them).
+// (WriteFileAtomically; EINVAL for an unusable name, which writes none of them). Copies of the program
+// saving into the same file at once take turns from the read to the replacement (ReplacementLock), so
+// that neither loses the keys of the other.
 struct ProfileValue {
     std::string key, value;
 };

@@ -249,6 +249,21 @@ void RemoveLeftoverTempsIn(const std::string& dir, const std::string& base) {
     ::closedir(folder);
 }
 
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
+// Who a new file in dir is to belong to when it is not simply the writer: root creating a settings
+// file in a user's folder makes it the user's, as the user's own copy of the program would have. Not
+// in a folder others may write to as well (/tmp): whose file it is cannot be told from that.
+std::optional<Owner> NewFileOwner(const std::string& dir) {
+    struct stat folder {};
+    if (::geteuid() != 0 || ::stat(dir.c_str(), &folder) != 0 || folder.st_uid == 0 || (folder.st_mode & 0022) != 0)
+        return std::nullopt;
+    return Owner{folder.st_uid, folder.st_gid};
+}
+
 // The temp file of one replacement, open and locked; closed (and so unlocked) when it goes, also
 // when a test's fault hook unwinds through it as a killed process would.
 struct TempFile {
@@ -301,6 +316,40 @@ bool CreateTemp(const std::string& dir, const std::string& base, mode_t mode, Te
 
 void SetWriteFaultHook(WriteFaultHook hook) { g_faultHook = std::move(hook); }
 
+ReplacementLock::~ReplacementLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool ReplacementLock::Lock(const std::string& path) {
+    std::string target, dir, base;
+    if (!ReplacementTarget(path, target, dir, base)) return false;
+    const std::string name = dir + "/." + base + ".lock";
+    // Never followed, and never a FIFO to hang on: only a plain file of its own is taken.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    // Made by root in a user's folder, it is the user's, so that the user's own copy can take it too.
+    if (st.st_uid == ::geteuid()) {
+        if (const std::optional<Owner> owner = NewFileOwner(dir)) {
+            if (owner->uid != st.st_uid && ::fchown(fd, owner->uid, owner->gid) == 0) ::fchmod(fd, 0644);
+        }
+    }
+    int r;
+    while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    if (r != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    return true;
+}
+
 void RemoveLeftoverTemps(const std::string& path) {
     std::string target, dir, base;
     if (ReplacementTarget(path, target, dir, base)) RemoveLeftoverTempsIn(dir, base);
@@ -325,6 +374,14 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAc
     mode_t createMode = (access == FileAccess::OwnerOnly || exists) ? 0600 : 0666;
     TempFile temp;
     if (!CreateTemp(dir, base, createMode, temp)) return false;
+    // The replacement belongs to whoever the file belongs to: root saving a user's settings must not
+    // leave them root's (a 0600 file the user could then no longer read). Before the mode is set, as
+    // chown can clear mode bits. Where the owner cannot be kept the file is left as it is.
+    if (const std::optional<Owner> owner = exists ? Owner{st.st_uid, st.st_gid} : NewFileOwner(dir)) {
+        if (owner->uid != ::geteuid() || owner->gid != ::getegid()) {
+            if (::fchown(temp.fd, owner->uid, owner->gid) != 0) return temp.Discard();
+        }
+    }
 
     if (int err = Fault(WriteStep::Write, temp.path)) {
         // As a disk that fills up on the way: part of the bytes land, then the write fails.
@@ -336,12 +393,6 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAc
     if (access == FileAccess::OwnerOnly) {
         if (::fchmod(temp.fd, 0600) != 0) return temp.Discard();
     } else if (exists) {
-        // Keep the owner where we may (root editing a user's file); chown first, as it can clear mode bits.
-        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
-            if (::fchown(temp.fd, st.st_uid, st.st_gid) != 0) {
-                // Not allowed: the replacement stays ours, which is the best we can do.
-            }
-        }
         if (::fchmod(temp.fd, st.st_mode & 07777) != 0) return temp.Discard();
     }
     if (int err = Fault(WriteStep::Sync, temp.path)) {

@@ -45,7 +45,32 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path);
 // the file it points at is replaced.
 // OwnerOnly: the file ends up mode 0600, also when it existed with wider rights.
 // Normal: a new file gets 0666 & ~umask, an existing file keeps its mode.
+// An existing file keeps its owner and group, or is not replaced (EPERM: a writer other than root
+// cannot give the replacement someone else's ownership). A new file is the writer's, except that root
+// writing into a folder of another user's (one only that user may write to) makes it the user's.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, FileAccess access);
+
+// Held from the read of a file through its replacement, so that other copies of the program changing
+// the same file wait their turn instead of writing back what they read before its last change. An
+// flock on ".NAME.lock" beside the file (a link is followed, as by the replacement), never on the file
+// itself, which each replacement swaps for a new one. The lock file is left in place: removing it
+// would let a waiter and a newcomer lock two different files. Readers need no lock, since a file is
+// only ever replaced whole.
+class ReplacementLock {
+public:
+    ReplacementLock() = default;
+    ReplacementLock(const ReplacementLock&) = delete;
+    ReplacementLock& operator=(const ReplacementLock&) = delete;
+    ~ReplacementLock();  // unlocks
+    // Waits for the lock. False when there is none to take: no lock file can be made or opened there
+    // (a missing or read-only folder, no rights) or the file system has no locks (some network or
+    // FUSE ones). The caller then goes on unguarded: a replacement in such a folder fails by itself
+    // with its own cause, and a write that changes nothing needs no lock.
+    bool Lock(const std::string& path);
+
+private:
+    int fd_ = -1;
+};
 
 // Removes the temp files that replacements of path cut off by a killed process left beside it: only
 // names of the form above, only files of ours, and only those no writer holds locked, so that the

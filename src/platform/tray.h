@@ -6,6 +6,7 @@
 // extension; Qt talks to it over D-Bus whenever org.kde.StatusNotifierWatcher is on the session bus)
 // and an X11 tray that embeds the icon's window (XEmbed: trayer and other X11 panels).
 #include <QIcon>
+#include <QPoint>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,10 @@ public:
     // Raised from the event loop once the tray's own call has returned, so that whatever the handler
     // opens (a modal box included) never keeps the tray waiting for an answer.
     std::function<void(int16_t code)> TrayEvent;
+    // While TrayEvent runs for a context click: where the tray asked for the menu, when it named a
+    // place (a StatusNotifier tray's ContextMenu(x, y), in screen pixels); none when the click was
+    // only reported, and the menu belongs at the pointer.
+    std::optional<QPoint> EventPoint() const { return eventPoint_; }
 
     // Whether the desktop has a system tray at all.
     static bool Available();
@@ -52,6 +57,7 @@ private:
     QString tip_;
     QMenu* menu_ = nullptr;
     int adds_ = 0;
+    std::optional<QPoint> eventPoint_;
     std::unique_ptr<QSystemTrayIcon> icon_widget_;
 };
 

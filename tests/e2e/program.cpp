@@ -80,6 +80,10 @@ RunningProgram::RunningProgram(const QString& program, const QString& workingDir
         env.remove("XDG_DATA_HOME");
     }
     if (!options.sessionBus.isEmpty()) env.insert("DBUS_SESSION_BUS_ADDRESS", options.sessionBus);
+    if (options.noSessionBus) {
+        env.remove("DBUS_SESSION_BUS_ADDRESS");
+        env.insert("XDG_RUNTIME_DIR", options.runtimeDir.isEmpty() ? runtime_.path() : options.runtimeDir);
+    }
     if (!options.fakeTime.isEmpty()) {
         const QString library = FakeTimeLibrary();
         if (library.isEmpty()) {

@@ -58,6 +58,11 @@ struct StartOptions {
     // The D-Bus session bus the program is to find (DBUS_SESSION_BUS_ADDRESS), e.g. a private one
     // where the test is the desktop's StatusNotifier tray.
     QString sessionBus;
+    // No session bus named (DBUS_SESSION_BUS_ADDRESS unset), as in a bare X session or a desktop
+    // that leaves the bus at its standard place, $XDG_RUNTIME_DIR/bus, with XDG_RUNTIME_DIR this
+    // folder (empty: one of its own, with no bus in it).
+    bool noSessionBus = false;
+    QString runtimeDir;
     // The locale it runs in (LC_ALL); empty: none at all, as under env -i, cron or a bare container.
     QString locale = QStringLiteral("C.UTF-8");
 };
@@ -84,6 +89,7 @@ public:
 private:
     QProcess process_;
     QTemporaryDir certs_;
+    QTemporaryDir runtime_;
     bool started_ = false;
     QString error_;
 };

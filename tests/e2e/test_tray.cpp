@@ -9,8 +9,10 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 
 #include "e2e/desktop.h"
 #include "e2e/program.h"
@@ -75,8 +77,11 @@ class StatusNotifierWatcher : public QObject, protected QDBusContext {
     Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ items)
 
 public:
-    StatusNotifierWatcher() {
-        bus_.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    // The bus listens at address, or where dbus-daemon puts a session bus when empty.
+    explicit StatusNotifierWatcher(const QString& address = {}) {
+        QStringList args = {"--session", "--nofork", "--print-address=1"};
+        if (!address.isEmpty()) args << "--address=" + address;
+        bus_.start("dbus-daemon", args);
         if (!bus_.waitForStarted(5000) || !Until([&] { return bus_.canReadLine(); }, 10000)) return;
         address_ = QString::fromUtf8(bus_.readLine()).trimmed();
         connection_ = QDBusConnection::connectToBus(address_, "status-notifier-watcher");
@@ -230,15 +235,20 @@ TEST_F(Tray, RoundTripThroughTheTrayThenQuitFromItKeepingTheMailProgram) {
 // KDE's tray, and GNOME's with the AppIndicator extension: the icon goes to the desktop over D-Bus,
 // the desktop shows the menu the program gives it where it puts the icon, and asks the program to
 // act on a click, waiting for the answer.
+// The bus is at its standard place ($XDG_RUNTIME_DIR/bus) and not named otherwise, as systemd's user
+// session leaves it: the program finds it there.
 TEST_F(Tray, AStatusNotifierTrayShowsTheMenuItIsGivenAndIsAnsweredAtOnce) {
-    StatusNotifierWatcher watcher;
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    StatusNotifierWatcher watcher("unix:path=" + runtime.path() + "/bus");
     ASSERT_TRUE(watcher.ready()) << "no private session bus (Debian package dbus-daemon)";
     ProgramFolder folder;
     ASSERT_TRUE(folder.ok());
     folder.writeServer("pop.example.org");
     folder.writeAccount("alice", "alicepw");
     StartOptions options;
-    options.sessionBus = watcher.address();
+    options.noSessionBus = true;
+    options.runtimeDir = runtime.path();
     RunningProgram program(folder, options);
     ASSERT_TRUE(program.started()) << program.error().toStdString();
     const auto clock = program.waitForClock();
@@ -274,6 +284,19 @@ TEST_F(Tray, AStatusNotifierTrayShowsTheMenuItIsGivenAndIsAnsweredAtOnce) {
     EXPECT_EQ(captions, (QStringList{QStringLiteral("メイン画面を表示"), "-", QStringLiteral("終了")}));
     ASSERT_TRUE(showMain && quit);
 
+    // A tray that asks the program for its menu (ContextMenu, as one driven by keyboard or touch does)
+    // gets it where it says, wherever the pointer happens to be.
+    MoveMouse(QPoint(5, 5));
+    const QPoint asked(600, 400);
+    const QDBusMessage contextMenu =
+        call(watcher.itemPath(), "org.kde.StatusNotifierItem", "ContextMenu", {asked.x(), asked.y()});
+    EXPECT_EQ(contextMenu.type(), QDBusMessage::ReplyMessage) << contextMenu.errorMessage().toStdString();
+    std::optional<TreeWindow> popup;
+    ASSERT_TRUE(Until([&] { return (popup = ProgramPopup()).has_value(); })) << "no menu after ContextMenu";
+    EXPECT_EQ(popup->rect.topLeft(), asked) << "the menu opened at " << popup->rect.x() << "," << popup->rect.y();
+    Keys({"Escape"});
+    ASSERT_TRUE(Until([] { return !ProgramPopup().has_value(); })) << "the menu did not close";
+
     // Chosen in the tray's menu, "メイン画面を表示" brings the clock back; the program pops up no
     // menu of its own anywhere.
     call(menu, "com.canonical.dbusmenu", "Event",
@@ -308,13 +331,30 @@ TEST_F(Tray, AStatusNotifierTrayShowsTheMenuItIsGivenAndIsAnsweredAtOnce) {
     EXPECT_EQ(folder.iniValue("NAME").value_or("<none>").toStdString(), "未設定");
 }
 
+// Programs started on this display by libdbus's X11 autolaunch (dbus-launch --autolaunch, which
+// stays to look after the bus daemon it started).
+static QStringList AutolaunchedHere() {
+    QStringList found;
+    const QByteArray display = "DISPLAY=" + qgetenv("DISPLAY");
+    for (const QString& pid : Tool("pgrep", {"-f", "--", "--autolaunch"}).split('\n', Qt::SkipEmptyParts)) {
+        QFile environ("/proc/" + pid.trimmed() + "/environ");
+        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(display)) found << pid.trimmed();
+    }
+    return found;
+}
+
+// A bare X session: no tray, and no session bus either. The program starts no bus of its own (one
+// that would outlive it) and says nothing about the missing bus.
 TEST_F(Tray, WithoutATrayTheClockStaysOnTheScreen) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "this desktop is meant to have no tray";
+    ASSERT_EQ(AutolaunchedHere(), QStringList()) << "a bus was autolaunched on this display before the test";
     ProgramFolder folder;
     ASSERT_TRUE(folder.ok());
     folder.writeServer("pop.example.org");
     folder.writeAccount("alice", "alicepw");
-    RunningProgram program(folder);
+    StartOptions options;
+    options.noSessionBus = true;
+    RunningProgram program(folder, options);
     ASSERT_TRUE(program.started()) << program.error().toStdString();
     const auto clock = program.waitForClock();
     ASSERT_TRUE(clock) << program.error().toStdString();
@@ -326,6 +366,15 @@ TEST_F(Tray, WithoutATrayTheClockStaysOnTheScreen) {
     ASSERT_TRUE(Until([&] { return !Above(*clock); }));
     EXPECT_TRUE(Viewable(*clock)) << "the clock was hidden with no tray to come back from";
     EXPECT_EQ(Info(*clock)->rect, placed);
+
+    // Looking for a tray asked for the session bus (libdbus's autolaunch, where it happens, is over
+    // before the answer comes).
+    EXPECT_EQ(AutolaunchedHere(), QStringList()) << "a session bus was autolaunched for the program";
+    Activate(*clock);
+    Keys({"alt+F4"});
+    ASSERT_TRUE(program.waitForExit()) << "the close box did not end the program";
+    EXPECT_EQ(program.output(), QString()) << "the program printed something";
+    EXPECT_EQ(AutolaunchedHere(), QStringList());
 }
 
 #include "test_tray.moc"

@@ -9,6 +9,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -242,7 +243,7 @@ TEST(Profile, SeveralKeysLandInOneReplacementOrNotAtAll) {
         EXPECT_EQ(errno, fault.error);
         SetWriteFaultHook(nullptr);
         EXPECT_EQ(Bytes(t, "a.ini"), kBefore);
-        EXPECT_EQ(Entries(t), QStringList({"a.ini"}));  // the failed temp file went too
+        EXPECT_EQ(Entries(t), QStringList({".a.ini.lock", "a.ini"}));  // the failed temp file went too
     }
     // The real thing: a read-only file (for root too) and a missing folder, with their causes.
     ASSERT_EQ(chmod(f.c_str(), 0444), 0);
@@ -281,7 +282,7 @@ TEST(Profile, TempFilesOfKilledWritesGoButNeverOneStillBeingWritten) {
     };
     killedWrite();
     EXPECT_EQ(Bytes(t, "a.ini"), kBefore);  // killed before the rename: all old
-    ASSERT_EQ(Entries(t).size(), 2);
+    ASSERT_EQ(Entries(t).size(), 3);  // the file, its lock file and the temp file left
 
     // Another copy of the program in the middle of its write holds its temp file locked.
     t.write(".a.ini.abcd1234.tmp", "half");
@@ -292,7 +293,7 @@ TEST(Profile, TempFilesOfKilledWritesGoButNeverOneStillBeingWritten) {
     const QStringList others = {".a.ini.ABCD1234.tmp", ".a.ini.abc.tmp", ".b.ini.abcd1234.tmp", "a.ini.abcd1234.tmp"};
     for (const QString& name : others) t.write(name, "x");
     const QStringList kept = [&] {
-        QStringList k = others + QStringList{".a.ini.abcd1234.tmp", "a.ini"};
+        QStringList k = others + QStringList{".a.ini.abcd1234.tmp", ".a.ini.lock", "a.ini"};
         k.sort();
         return k;
     }();
@@ -307,4 +308,39 @@ TEST(Profile, TempFilesOfKilledWritesGoButNeverOneStillBeingWritten) {
     ::close(running);  // that writer died without renaming: now its temp file goes as well
     RemoveLeftoverTemps(f);
     EXPECT_FALSE(Entries(t).contains(".a.ini.abcd1234.tmp"));
+    EXPECT_TRUE(Entries(t).contains(".a.ini.lock"));  // the lock file is no temp file: it stays
+}
+
+// Two copies of the program on one folder, each saving keys of its own into the same file at the same
+// time: every key of both lands (without a lock across processes, one writes back what it read before
+// the other's last save, and that save is lost).
+TEST(Profile, TwoProcessesSavingAtOnceKeepEachOthersKeys) {
+    testsupport::TempFolder t;
+    const std::string f = t.fileUtf8("a.ini");
+    ASSERT_NE(WritePrivateProfileStringA("EXEINI", "NAME", kUnset, f), 0);
+    constexpr int kRounds = 150;
+    std::vector<pid_t> writers;
+    for (const char* who : {"A", "B"}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < kRounds; ++i) {
+                const std::string n = std::to_string(i);
+                if (WritePrivateProfileStringA(i % 2 ? "EXEINI" : "POP", who + n, n, f) == 0) _exit(1);
+            }
+            _exit(0);
+        }
+        writers.push_back(child);
+    }
+    for (pid_t child : writers) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed: " << status;
+    }
+    int lost = 0;
+    for (const char* who : {"A", "B"})
+        for (int i = 0; i < kRounds; ++i) lost += Get(f, i % 2 ? "EXEINI" : "POP", who + std::to_string(i)) != std::to_string(i);
+    EXPECT_EQ(lost, 0) << "keys lost of " << 2 * kRounds;
+    EXPECT_EQ(Get(f, "EXEINI", "NAME"), kUnset);
+    EXPECT_EQ(Entries(t), QStringList({".a.ini.lock", "a.ini"}));
 }

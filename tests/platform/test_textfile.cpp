@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <gtest/gtest.h>
+#include <cerrno>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/temp_folder.h"
@@ -86,4 +88,63 @@ TEST(TextFile, WriteFileAtomicallyHonoursWriteProtection) {
     EXPECT_FALSE(WriteFileAtomically(t.fileUtf8("ro.ini"), "x", FileAccess::Normal));
     EXPECT_EQ(t.read("ro.ini"), "keep");
     EXPECT_EQ(Entries(t), QStringList({"ro.ini"}));
+}
+
+// Root saving into a user's folder (sudo, a system service): the files stay the user's, the password
+// file included, so that the user's own copy of the program can still read and replace them.
+TEST(TextFile, WriteFileAtomicallyKeepsTheOwner) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
+    testsupport::TempFolder t;
+    constexpr uid_t kUser = 4321;
+    constexpr gid_t kGroup = 4322;
+    auto ownerOf = [&](const QString& name) {
+        struct stat st {};
+        EXPECT_EQ(stat(t.fileUtf8(name).c_str(), &st), 0) << name.toStdString();
+        return std::pair<uid_t, gid_t>(st.st_uid, st.st_gid);
+    };
+    const std::pair<uid_t, gid_t> user(kUser, kGroup), root(0, getegid());
+    for (const FileAccess access : {FileAccess::Normal, FileAccess::OwnerOnly}) {
+        SCOPED_TRACE(int(access));
+        t.write("a.ini", "old");
+        ASSERT_EQ(chown(t.fileUtf8("a.ini").c_str(), kUser, kGroup), 0);
+        ASSERT_EQ(chmod(t.fileUtf8("a.ini").c_str(), 0644), 0);
+        ASSERT_TRUE(WriteFileAtomically(t.fileUtf8("a.ini"), "new", access));
+        EXPECT_EQ(t.read("a.ini"), "new");
+        EXPECT_EQ(ownerOf("a.ini"), user);
+        EXPECT_EQ(ModeOf(t.fileUtf8("a.ini")), access == FileAccess::OwnerOnly ? 0600u : 0644u);
+    }
+
+    // New files: in the user's own folder they are the user's; in a folder others may write to as
+    // well, and in root's, they are root's.
+    ASSERT_EQ(mkdir(t.fileUtf8("home").c_str(), 0755), 0);
+    ASSERT_EQ(chown(t.fileUtf8("home").c_str(), kUser, kGroup), 0);
+    ASSERT_TRUE(WriteFileAtomically(t.fileUtf8("home/new.ini"), "x", FileAccess::OwnerOnly));
+    EXPECT_EQ(ownerOf("home/new.ini"), user);
+    ASSERT_EQ(chmod(t.fileUtf8("home").c_str(), 01777), 0);
+    ASSERT_TRUE(WriteFileAtomically(t.fileUtf8("home/shared.ini"), "x", FileAccess::Normal));
+    EXPECT_EQ(ownerOf("home/shared.ini"), root);
+    ASSERT_TRUE(WriteFileAtomically(t.fileUtf8("mine.ini"), "x", FileAccess::Normal));
+    EXPECT_EQ(ownerOf("mine.ini"), root);
+
+    // A writer other than root may change a file of someone else's that it may write to, but cannot
+    // give the replacement that owner: the file stays as it was rather than becoming the writer's.
+    t.write("home/theirs.ini", "theirs");
+    ASSERT_EQ(chmod(t.fileUtf8("home/theirs.ini").c_str(), 0666), 0);
+    ASSERT_EQ(chown(t.fileUtf8("home/theirs.ini").c_str(), kUser, kGroup), 0);
+    ASSERT_EQ(chmod(t.path().toUtf8().constData(), 0755), 0);  // so that the writer can reach it
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(kGroup + 10) != 0 || setuid(kUser + 10) != 0) _exit(2);
+        errno = 0;
+        const bool written = WriteFileAtomically(t.fileUtf8("home/theirs.ini"), "other's", FileAccess::Normal);
+        _exit(!written && errno == EPERM ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(t.read("home/theirs.ini"), "theirs");
+    EXPECT_EQ(ownerOf("home/theirs.ini"), user);
+    EXPECT_EQ(QDir(t.file("home")).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"new.ini", "shared.ini", "theirs.ini"}));
 }

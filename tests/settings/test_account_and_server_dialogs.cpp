@@ -211,8 +211,11 @@ protected:
     }
     QByteArray File(const SaveAction& a) const { return folder.read(a.settingsFile ? IniName() : IdPassName()); }
     QByteArray Old(const SaveAction& a) const { return a.settingsFile ? kOldIni : kOldAccount; }
+    // The settings files and temp files; the lock files saves leave for good (".NAME.lock") are not counted.
     QStringList MailDataEntries() const {
-        return QDir(folder.file("★MailData")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList names = QDir(folder.file("★MailData")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        names.removeIf([](const QString& name) { return name.startsWith('.') && name.endsWith(".lock"); });
+        return names;
     }
     // Starts the program and does what the action saves.
     void Do(const SaveAction& a) {

@@ -1,5 +1,6 @@
 // Test main: a QApplication on Qt's offscreen platform (unless the caller chose another),
-// with a private runtime folder so that Qt does not complain about XDG_RUNTIME_DIR.
+// with a private runtime folder so that Qt does not complain about XDG_RUNTIME_DIR, and no session
+// bus unless a test starts one.
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
         QFile::setPermissions(runtimeDir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toUtf8());
     }
+    // No session bus daemon started by accident: with none named, libdbus would autolaunch one on
+    // the test display (dbus-launch) and leave it running. Tests that want a bus start their own.
+    if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")) qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
