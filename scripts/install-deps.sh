@@ -39,6 +39,7 @@ if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d openssl curl dbus-daemon
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
+             xfwm4  # Xfce's window manager, which hands the focus to windows that would take it
              clang llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
              # the package test: the desktop entry, Debian's policy checks, AppStream
              desktop-file-utils lintian appstream)

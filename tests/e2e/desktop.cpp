@@ -91,6 +91,8 @@ bool StackedAbove(WindowId a, WindowId b) {
     return ia >= 0 && ib >= 0 && ia > ib;
 }
 
+WindowId ActiveWindow() { return Ids(Tool("xprop", {"-root", "_NET_ACTIVE_WINDOW"})).value(0); }
+
 WindowId TransientFor(WindowId id) { return Ids(Tool("xprop", {"-id", Hex(id), "WM_TRANSIENT_FOR"})).value(0); }
 
 std::optional<WindowInfo> Info(WindowId id) {

@@ -41,6 +41,8 @@ QString NetWmState(WindowId id);
 bool Above(WindowId id);
 // Whether a is above b in the window manager's stacking order (_NET_CLIENT_LIST_STACKING).
 bool StackedAbove(WindowId a, WindowId b);
+// The window that has the focus, as the window manager says (_NET_ACTIVE_WINDOW); 0 when none.
+WindowId ActiveWindow();
 // The window this one belongs to (WM_TRANSIENT_FOR); 0 when none.
 WindowId TransientFor(WindowId id);
 
