@@ -1,6 +1,7 @@
 // What the window manager is told about a window beyond Qt's own hints (EWMH and ICCCM, over the X
 // connection Qt already has): states that keep a window out of task bars and pagers, raising it as a
-// pager would, whom a box belongs to, and a window that never takes the focus. Off X11 nothing is done, and raising is left to Qt.
+// pager would, whom a box belongs to, and a window that never takes the focus. Off X11 nothing is
+// done, and raising is left to Qt.
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 #include <QPointer>
