@@ -229,13 +229,16 @@ std::vector<QWidget*> OpenBoxes() {
     return open;
 }
 
-// Ties a box to the owner as it is shown (before it is mapped).
+// Ties a box to the owner as it is shown. Before the map for Qt, which writes the property from the
+// transient parent for a dialog's kind of window; and once more as the map has been asked for,
+// since Qt deletes the property of any other kind as it maps it (in the same burst of requests, so
+// the window manager finds it as it takes the window on).
 class Owned : public QObject {
 public:
     explicit Owned(QWidget* box) : QObject(box), box_(box) { box->installEventFilter(this); }
 
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == box_ && e->type() == QEvent::Show) Tie(box_, ShownOwner());
+        if (watched == box_ && (e->type() == QEvent::Show || e->type() == QEvent::ShowToParent)) Tie(box_, ShownOwner());
         return false;
     }
 

@@ -9,7 +9,12 @@
 #include "app/forms.h"
 #include "core/msgbox.h"
 #include "ghostcat/ghost_cat_form.h"
+#include "mail/msg_form.h"
+#include "settings/id_pass_form.h"
+#include "settings/option_form.h"
+#include "settings/set_form.h"
 #include "support/program_fixture.h"
+#include "platform/window.h"
 #include "x11_probe.h"
 
 using testsupport::ProgramTest;
@@ -85,4 +90,33 @@ TEST_F(BoxesOnX11, WithTheClockInTheTrayABoxStillShowsAndIsTiedOnceTheClockIsBac
         EXPECT_TRUE(x11probe::Until([&] { return x11probe::TransientFor(box) == x11probe::WindowId(clock); }));
         EXPECT_TRUE(x11probe::Until([&] { return x11probe::StackedAbove(box, clock); })) << "the box is under the clock";
     });
+}
+
+TEST_F(BoxesOnX11, EveryDialogIsTheClocksTopMostOrNot) {
+    QWidget* clock = forms::MainForm().hWnd();
+    ASSERT_TRUE(x11probe::Until([&] { return Managed(clock); }));
+    for (const bool topMost : {true, false}) {
+        SCOPED_TRACE(topMost ? "top-most" : "top-most off");
+        platform::SetWindowPos(clock, topMost ? platform::HWND_TOPMOST : platform::HWND_NOTOPMOST, 0, 0, 0, 0,
+                               platform::SWP_SHOWWINDOW | platform::SWP_NOMOVE | platform::SWP_NOSIZE);
+        const std::pair<const char*, core::Form*> dialogs[] = {
+            {"settings", &forms::SetForm()},
+            {"account", &forms::IdPassForm()},
+            {"server", &forms::OptionForm()},
+            {"notice board", &forms::MsgForm()},
+        };
+        for (const auto& [name, dialog] : dialogs) {
+            SCOPED_TRACE(name);
+            dialog->Show();
+            QWidget* w = dialog->hWnd();
+            ASSERT_TRUE(x11probe::Until([&] { return Managed(w); }));
+            EXPECT_EQ(x11probe::TransientFor(w).toStdString(), x11probe::WindowId(clock).toStdString());
+            // The clock brought forward, as a click on it does: the dialog stays above it.
+            platform::SetWindowPos(clock, topMost ? platform::HWND_TOPMOST : platform::HWND_NOTOPMOST, 0, 0, 0, 0,
+                                   platform::SWP_SHOWWINDOW | platform::SWP_NOMOVE | platform::SWP_NOSIZE);
+            EXPECT_TRUE(x11probe::Until([&] { return x11probe::StackedAbove(w, clock); })) << "under the clock";
+            dialog->Hide();
+            ASSERT_TRUE(x11probe::Until([&] { return !Managed(w); }));
+        }
+    }
 }
