@@ -40,6 +40,7 @@ if [[ $kind == test ]]; then
              dovecot-pop3d openssl curl dbus-daemon
              dbus-x11  # dbus-launch: libdbus's X11 autolaunch, which the program must not set off
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
+             xfwm4  # Xfce's window manager, which hands the focus to windows that would take it
              clang llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
              # the package test: the desktop entry, Debian's policy checks, AppStream
              desktop-file-utils lintian appstream)

@@ -95,6 +95,8 @@ MainForm::MainForm()
                       Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                       Qt::MSWindowsFixedSizeDialogHint);
     w->setWindowIcon(QIcon(QStringLiteral(":/mainform/icon.png")));
+    // The program's boxes and dialogs are the clock's.
+    platform::SetOwnerWindow(w);
 
     QPalette dark = client()->palette();
     dark.setColor(QPalette::Window, QColor(64, 64, 64));

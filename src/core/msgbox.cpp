@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "core/beside.h"
+#include "platform/window.h"
 
 namespace core {
 
@@ -22,8 +23,10 @@ int MsgBox(const QString& prompt, int style, const QString& title) {
         case vbExclamation: box.setIcon(QMessageBox::Warning); break;
         default: box.setIcon(QMessageBox::NoIcon); break;
     }
-    // Above the top-most clock, or it would open behind it.
+    // The clock's box, above it whichever stack opened it; top-most as well, for when the clock is in
+    // the tray and owns nothing, and to stay above the ghost cat.
     box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    platform::MakeOwned(&box);
     const bool yesNo = (style & 0x0F) == vbYesNo;
     box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
     if (OnBeside()) {

@@ -32,7 +32,7 @@ Form1::Form1()
     // of its own: not in the task bar or a pager, never asking for attention (a tool window alone
     // does not keep it out of every task bar: KWin lists it).
     hWnd()->setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::Tool);
-    hWnd()->setAttribute(Qt::WA_ShowWithoutActivating);
+    platform::NeverFocus(hWnd());
     platform::KeepOutOfTaskBars(hWnd());
     for (int k = 0; k < 8; ++k) Picture1[k] = StoredFrame(k);
     Timer1.OnTimer = [this] { Timer1_Timer(); };

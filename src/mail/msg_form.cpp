@@ -15,6 +15,7 @@ MsgForm::MsgForm()
       Text1(client(), QStringLiteral("新着メールがあります。"), core::Place{0, 0, 3135, 270}),
       Text2(client(), QString(), core::Place{3120, 0, 495, 270}) {
     Text2.widget()->setAlignment(Qt::AlignRight);
+    platform::MakeOwned(hWnd());  // above the clock and the ghost cat it announces
     // Just above the clock (below it when the screen ends there), so that the board does not hide
     // the cat show it announces.
     QWidget* w = hWnd();

@@ -34,7 +34,11 @@ int32_t GetFileTitleA(const std::string& path, char* buffer, uint16_t size) {
 
 std::optional<std::string> ShowOpenFileDialog(HWND owner) {
     if (g_dialogHook) return g_dialogHook();
-    const QString chosen = QFileDialog::getOpenFileName(owner, QString(), QString(), QString());
+    QFileDialog dialog(owner);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    MakeOwned(&dialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const QString chosen = dialog.selectedFiles().constFirst();
     if (chosen.isEmpty()) return std::nullopt;
     return chosen.toStdString();
 }

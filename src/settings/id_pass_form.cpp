@@ -5,6 +5,7 @@
 #include <QCheckBox>
 
 #include "core/program.h"
+#include "platform/window.h"
 #include "settings/account.h"
 #include "settings/dialog_placement.h"
 #include "settings/profile_keys.h"
@@ -21,6 +22,7 @@ IdPassForm::IdPassForm()
       Label2_1(client(), QStringLiteral("IDパスワードを保存する"), Place{780, 1020, 1875, 255}),
       OKCommand(client(), QStringLiteral("OK"), Place{900, 1380, 852, 312}),
       CancelCommand(client(), QStringLiteral("Cancel"), Place{1860, 1380, 852, 312}) {
+    platform::MakeOwned(hWnd());  // above the clock
     PassText.SetPasswordChar(u'*');
     OKCommand.SetDefault(true);
     CancelCommand.SetCancel(true);

@@ -22,6 +22,7 @@ OptionForm::OptionForm()
       ApopCheck(client(), QStringLiteral("APOP を使用する(&A)"), Place{480, 2040, 2172, 252}),
       OKCommand(client(), QStringLiteral("設定"), Place{660, 2520, 972, 372}),
       CancelCommand(client(), QStringLiteral("中止"), Place{1860, 2520, 912, 372}) {
+    platform::MakeOwned(hWnd());  // above the clock
     // "&" marks the access key, as the captions are written.
     Label1.widget()->setBuddy(SmtpText.widget());
     Label2.widget()->setBuddy(Pop3Text.widget());

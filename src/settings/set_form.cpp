@@ -11,6 +11,7 @@
 #include "core/numbers.h"
 #include "core/program.h"
 #include "core/twips.h"
+#include "platform/window.h"
 #include "settings/dialog_placement.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
@@ -62,6 +63,7 @@ SetForm::SetForm()
       Check3(client(), QString(), Place{120, 3480, 255, 255}),
       Label6(client(), QStringLiteral("新着有りで設定メーラーを起動"), Place{480, 3520, 2520, 375}),
       Check4(client(), QStringLiteral("新着ありで「ゴーストキャット」を出す"), Place{120, 3840, 3735, 495}) {
+    platform::MakeOwned(hWnd());  // above the clock
     AddLine(client(), 360, 960, 3480);
     AddLine(client(), 240, 2760, 3360);
 

@@ -85,6 +85,16 @@ QString NetWmState(WindowId id) { return Tool("xprop", {"-id", Hex(id), "_NET_WM
 
 bool Above(WindowId id) { return NetWmState(id).contains("_NET_WM_STATE_ABOVE"); }
 
+bool StackedAbove(WindowId a, WindowId b) {
+    const QList<WindowId> ids = Ids(Tool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}));  // bottom to top
+    const qsizetype ia = ids.indexOf(a), ib = ids.indexOf(b);
+    return ia >= 0 && ib >= 0 && ia > ib;
+}
+
+WindowId ActiveWindow() { return Ids(Tool("xprop", {"-root", "_NET_ACTIVE_WINDOW"})).value(0); }
+
+WindowId TransientFor(WindowId id) { return Ids(Tool("xprop", {"-id", Hex(id), "WM_TRANSIENT_FOR"})).value(0); }
+
 std::optional<WindowInfo> Info(WindowId id) {
     const QString out = Tool("xwininfo", {"-id", Hex(id)});
     if (out.isEmpty()) return std::nullopt;

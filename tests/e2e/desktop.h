@@ -39,6 +39,12 @@ bool WaitUntilGone(const QString& title, int ms = 8000);
 // _NET_WM_STATE as the window manager keeps it, e.g. "_NET_WM_STATE_ABOVE".
 QString NetWmState(WindowId id);
 bool Above(WindowId id);
+// Whether a is above b in the window manager's stacking order (_NET_CLIENT_LIST_STACKING).
+bool StackedAbove(WindowId a, WindowId b);
+// The window that has the focus, as the window manager says (_NET_ACTIVE_WINDOW); 0 when none.
+WindowId ActiveWindow();
+// The window this one belongs to (WM_TRANSIENT_FOR); 0 when none.
+WindowId TransientFor(WindowId id);
 
 struct WindowInfo {
     QRect rect;  // the window's own area (inside the frame), in screen coordinates

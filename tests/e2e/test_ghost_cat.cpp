@@ -2,6 +2,8 @@
 // with its silver background.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
+#include <QProcess>
 #include <QThread>
 
 #include <chrono>
@@ -63,4 +65,55 @@ TEST_F(GhostCat, CutToShapeFromTheMomentItComesOut) {
     EXPECT_EQ(mostSilver, 0) << "the ghost cat showed its silver background (up to " << mostSilver << " pixels) in "
                              << looksWithSilver << " of " << looksWithCat << " looks with the cat; see "
                              << SaveArtefact(worst, "ghost-cat-unshaped.png").toStdString();
+}
+
+// Xfce's window manager hands the focus to a window that asks for it when it is raised: a ghost cat
+// that took the keyboard had it back within a step of the user clicking elsewhere.
+TEST_F(GhostCat, NeverTakesTheKeyboardUnderXfwm4) {
+    const QString before = Tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+    QProcess xfwm4;
+    xfwm4.start("xfwm4", {"--replace", "--compositor=off", "--sm-client-disable"});
+    if (!xfwm4.waitForStarted(5000)) GTEST_SKIP() << "xfwm4 is not installed (scripts/install-deps.sh test)";
+    ASSERT_TRUE(Until([&] {
+        const QString now = Tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        return now.contains('#') && now != before;
+    })) << "xfwm4 did not take over";
+
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer("pop.example.org");
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER5=1\r\n");
+    RunningProgram program(folder);
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    MoveMouse({300, 200});
+    ASSERT_TRUE(ChooseMenuItem(*clock, kShowCat));
+    const auto ghost = WaitForWindow("Form1");
+    ASSERT_TRUE(ghost) << "no ghost cat";
+
+    // Another program's text field, clicked into as a person would while the cat walks.
+    QLineEdit field;
+    field.setWindowTitle("another program");
+    field.setGeometry(700, 400, 300, 40);
+    field.show();
+    const auto fieldId = WaitForWindow("another program");
+    ASSERT_TRUE(fieldId);
+    Click(Info(*fieldId)->rect.center());
+    ASSERT_TRUE(Until([&] { return field.hasFocus() && field.isActiveWindow(); })) << "the field never had the focus";
+    // Typed a little at a time over some steps of the cat (a step is 0.2 s): every letter arrives.
+    QString typed;
+    for (const QString word : {"tora", "mike", "kuro", "shiro", "buchi"}) {
+        Type(word);
+        typed += word;
+        Until([&] { return field.text() == typed; }, 2000);
+        Pause(300);
+        EXPECT_NE(ActiveWindow(), *ghost) << "the cat is the active window";
+    }
+    EXPECT_EQ(field.text().toStdString(), typed.toStdString()) << "letters went elsewhere";
+    // Taking no focus, it still takes the mouse: the right button on its body ends the program.
+    Click(Info(*ghost)->rect.center(), 3);
+    EXPECT_TRUE(program.waitForExit()) << "still running after a right click on the cat";
+    xfwm4.kill();
+    xfwm4.waitForFinished();
 }

@@ -249,6 +249,8 @@ TEST_F(MailCheck, ASelfSignedCertificateIsAskedAboutOnceAndAgainWhenItChanges) {
     ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
     auto box = WaitForWindow(QStringLiteral("証明書の確認"));
     ASSERT_TRUE(box) << "no certificate box; the program said: " << program.output().toStdString();
+    EXPECT_EQ(TransientFor(*box), *clock);
+    EXPECT_TRUE(Until([&] { return StackedAbove(*box, *clock); })) << "the box is under the clock";
     Pause(300);  // drawn before the picture is taken
     SaveArtefact(Grab(FrameRect(*box)), "certificate-box.png");
     EXPECT_EQ(logins(), 0);
@@ -285,4 +287,50 @@ TEST_F(MailCheck, ASelfSignedCertificateIsAskedAboutOnceAndAgainWhenItChanges) {
     Keys({"Escape"});
     EXPECT_TRUE(WaitUntilGone(QStringLiteral("証明書が変わりました")));
     EXPECT_TRUE(program.running());
+}
+
+TEST_F(MailCheck, ARefusedLoginsBoxIsTheClocksAndAboveIt) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    folder.writeAccount("alice", "not-alicepw");
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    // Another program's window, right over the clock.
+    QWidget other;
+    other.setWindowTitle("another program");
+    other.setGeometry(Info(*clock)->rect.adjusted(-20, -20, 20, 20));
+    other.show();
+    const auto otherId = WaitForWindow("another program");
+    ASSERT_TRUE(otherId);
+    Activate(*otherId);
+
+    // Top-most and not: the check's box (opened beside the clock, without a nested loop) is the
+    // clock's and above it, and the clock stays above the other window as it was.
+    for (const bool topMost : {true, false}) {
+        SCOPED_TRACE(topMost ? "top-most" : "top-most off");
+        if (!topMost) {
+            ASSERT_TRUE(ChooseMenuItem(*clock, kTopMostOff));
+            ASSERT_TRUE(Until([&] { return !Above(*clock); })) << NetWmState(*clock).toStdString();
+        }
+        ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+        const auto box = WaitForWindow(QStringLiteral("エラー"));
+        ASSERT_TRUE(box) << "no box; Dovecot says:\n" << dovecot.log().toStdString();
+        EXPECT_EQ(TransientFor(*box), *clock);
+        EXPECT_TRUE(Until([&] { return StackedAbove(*box, *clock); })) << "the box is under the clock";
+        if (topMost) {
+            EXPECT_TRUE(Until([&] { return StackedAbove(*clock, *otherId); })) << "the clock went under another window";
+            EXPECT_TRUE(Above(*clock)) << NetWmState(*clock).toStdString();
+            SaveArtefact(GrabScreen(), "check-error-box.png");
+        }
+        Activate(*box);
+        Keys({"Return"});
+        ASSERT_TRUE(WaitUntilGone(QStringLiteral("エラー")));
+    }
 }

@@ -11,23 +11,6 @@ using namespace e2e;
 
 class TopMost : public OnTheDesktop {};
 
-namespace {
-
-// Whether a is above b in the window manager's stacking order (bottom to top).
-bool StackedAbove(WindowId a, WindowId b) {
-    const QString out = Tool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
-    const QStringList ids = out.section('#', 1).split(',', Qt::SkipEmptyParts);
-    qsizetype ia = -1, ib = -1;
-    for (qsizetype i = 0; i < ids.size(); ++i) {
-        const WindowId id = ids[i].trimmed().toULong(nullptr, 16);
-        if (id == a) ia = i;
-        if (id == b) ib = i;
-    }
-    return ia >= 0 && ib >= 0 && ia > ib;
-}
-
-}  // namespace
-
 TEST_F(TopMost, OffAndOnAgain) {
     ProgramFolder folder;
     ASSERT_TRUE(folder.ok());

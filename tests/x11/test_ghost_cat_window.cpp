@@ -5,6 +5,7 @@
 
 #include "app/forms.h"
 #include "ghostcat/ghost_cat_form.h"
+#include "platform/window.h"
 #include "support/program_fixture.h"
 #include "x11_probe.h"
 
@@ -53,6 +54,16 @@ TEST_F(GhostCatOnX11, ShapedTopMostAndWandering) {
     const int flags = hints.section('=', 1).trimmed().toInt(&read);
     ASSERT_TRUE(read) << hints.toStdString();
     EXPECT_EQ(flags & 256, 0) << hints.toStdString();
+    // It never takes the keyboard: the input hint (flag 1, then the field) says no, and it takes no
+    // part in handing the focus over.
+    const QString input = x11probe::Run("xprop", {"-id", x11probe::WindowId(w), "-f", "WM_HINTS", "32i", "=$0,$1", "WM_HINTS"});
+    const QStringList inputFields = input.section('=', 1).trimmed().split(',');
+    ASSERT_EQ(inputFields.size(), 2) << input.toStdString();
+    EXPECT_EQ(inputFields[0].toInt() & 1, 1) << input.toStdString();
+    EXPECT_EQ(inputFields[1].toInt(), 0) << input.toStdString();
+    const QString protocols = x11probe::Run("xprop", {"-id", x11probe::WindowId(w), "WM_PROTOCOLS"});
+    EXPECT_TRUE(protocols.contains("WM_DELETE_WINDOW")) << protocols.toStdString();
+    EXPECT_FALSE(protocols.contains("WM_TAKE_FOCUS")) << protocols.toStdString();
 
     // On the screen: the cat's pixels show, the silver around it does not.
     const QImage frame = cat.Picture1[Form1::FrameIndex(cat.StepsLeft, cat.StepX, cat.StepY)];
@@ -80,12 +91,7 @@ TEST_F(GhostCatOnX11, ShapedTopMostAndWandering) {
     // It goes on moving by itself, and each step puts it back on top of the other top-most windows
     // (the window manager keeps the band above the rest, not the order within it).
     QWidget* clock = forms::MainForm().hWnd();
-    auto stackedAbove = [](const QWidget* upper, const QWidget* lower) {
-        QStringList ids = x11probe::Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}).section('#', 1).split(',');
-        for (QString& id : ids) id = QString::number(id.trimmed().toULongLong(nullptr, 16));
-        const qsizetype u = ids.indexOf(x11probe::WindowId(upper)), l = ids.indexOf(x11probe::WindowId(lower));
-        return u >= 0 && l >= 0 && u > l;
-    };
+    const auto stackedAbove = x11probe::StackedAbove;
     clock->raise();
     ASSERT_TRUE(x11probe::Until([&] { return stackedAbove(clock, w); }));
     loop->RunFor(1000);
@@ -125,4 +131,41 @@ TEST_F(GhostCatOnX11, LeftButtonDragsItWithTheMouse) {
     ASSERT_TRUE(x11probe::Until([&] { return mouse.state() == QProcess::NotRunning; }));
     EXPECT_TRUE(x11probe::Until([&] { return w->pos() == QPoint(560, 440); }))
         << w->pos().x() << "," << w->pos().y();
+}
+
+TEST_F(GhostCatOnX11, AsksWhetherTheWindowManagerRestacksOncePerManager) {
+    QWidget* clock = forms::MainForm().hWnd();
+    Form1& cat = forms::Form1();
+    cat.Show();
+    QWidget* w = cat.hWnd();
+    ASSERT_TRUE(x11probe::Until([&] { return w->isVisible(); }));
+    auto walk = [&](int steps) {
+        for (int i = 0; i < steps; ++i) {
+            cat.Timer1_Timer();
+            QCoreApplication::processEvents();
+        }
+    };
+    walk(10);
+    EXPECT_EQ(platform::WindowManagerQuestions(), 1);
+
+    // Another window manager takes over; once it has settled, the first step asks it, and no other.
+    const QString before = x11probe::Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+    QProcess other;
+    other.start("openbox", {"--replace", "--sm-disable"});
+    ASSERT_TRUE(x11probe::Until([&] {
+        const QString now = x11probe::Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+        return now.contains('#') && now != before &&
+               x11probe::Run("xprop", {"-root", "_NET_SUPPORTED"}).contains("_NET_RESTACK_WINDOW");
+    })) << "no new window manager";
+    int looks = 0;
+    x11probe::Until([&] { return ++looks == 10; });  // the X server's news of it delivered
+    walk(10);
+    EXPECT_EQ(platform::WindowManagerQuestions(), 2);
+    // And its answer is used: the cat's steps put it back over the clock.
+    clock->raise();
+    ASSERT_TRUE(x11probe::Until([&] { return x11probe::StackedAbove(clock, w); }));
+    walk(1);
+    EXPECT_TRUE(x11probe::Until([&] { return x11probe::StackedAbove(w, clock); })) << "the cat stayed under the clock";
+    other.kill();
+    other.waitForFinished();
 }

@@ -38,6 +38,21 @@ inline bool Until(const std::function<bool()>& pred) {
     return pred();
 }
 
+// Whether upper is above lower in the window manager's stacking order (bottom to top).
+inline bool StackedAbove(const QWidget* upper, const QWidget* lower) {
+    QStringList ids = Run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"}).section('#', 1).split(',');
+    for (QString& id : ids) id = QString::number(id.trimmed().toULongLong(nullptr, 16));
+    const qsizetype u = ids.indexOf(WindowId(upper)), l = ids.indexOf(WindowId(lower));
+    return u >= 0 && l >= 0 && u > l;
+}
+
+// The window a window says it belongs to (WM_TRANSIENT_FOR), as a decimal id; "" when none.
+inline QString TransientFor(const QWidget* w) {
+    const QString out = Run("xprop", {"-id", WindowId(w), "WM_TRANSIENT_FOR"});
+    if (!out.contains('#')) return {};
+    return QString::number(out.section('#', 1).trimmed().toULongLong(nullptr, 16));
+}
+
 // The whole screen as the X server has it now.
 inline QImage Screen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32); }
 
