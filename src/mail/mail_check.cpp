@@ -1,6 +1,7 @@
 // The mail check: log in to the POP3 server, fetch every waiting message, then tell the user: start
 // the mail program, or show the notice board and the cat show. Last, hang up dial-up if asked.
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "app/forms.h"
@@ -34,9 +35,20 @@ struct Running {
 }  // namespace
 
 void MainForm::CheckMail() {
-    // One check at a time: the library's waits let the menu, the buttons and the interval trigger run,
-    // and a second session on the same mailbox would be refused by the server as locked.
+    // One check talks to the server at a time: the library's waits let the menu, the buttons and the
+    // interval trigger run, and a second session on the same mailbox would be refused as locked.
     if (checkRunning_ > 0) return;
+    const int32_t count = TalkToServer();
+    // The notice runs on the program's own stack as a handler of its own, not here beside it: the
+    // board's wait and the cat show then nest like any handler's waits, and a check asked for during
+    // them talks to the server at once instead of being dropped for the length of the show.
+    ++notifying_;
+    core::Loop().Post([this, alive = std::weak_ptr<int>(alive_), count] {
+        if (!alive.expired()) NotifyMail(count);
+    });
+}
+
+int32_t MainForm::TalkToServer() {
     Running running(checkRunning_);
     ++checksStarted_;
     std::vector<char> first(kTextBuffer), second(kTextBuffer), third(kTextBuffer), fourth(kTextBuffer);
@@ -87,7 +99,14 @@ void MainForm::CheckMail() {
             platform::NMailPop3Close(handle);
         }
     }
+    return count;
+}
 
+void MainForm::NotifyMail(int32_t count) {
+    struct Ended {
+        int& count;
+        ~Ended() { --count; }
+    } ended{notifying_};
     if (count > 0) {
         ::SetForm& options = forms::SetForm();
         if (options.Check3.Value() == 1) {
@@ -108,7 +127,7 @@ void MainForm::CheckMail() {
     if (forms::SetForm().Check1.Value() == 1) Command5_Click();
 }
 
-// The check runs beside the rest of the program: its waits hold up no other handler's, and no other
-// handler's wait holds it up. While one runs, another request does nothing.
+// The check talks to the server beside the rest of the program: its waits hold up no other handler's,
+// and no other handler's wait holds it up. While one talks, another request does nothing.
 void MainForm::Command8_Click() { core::RunBeside([this] { CheckMail(); }); }
 void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(); }); }

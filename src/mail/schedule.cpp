@@ -52,7 +52,7 @@ void MainForm::Timer1_Timer() {
     if (core::LeadingNumber(forms::SetForm().Text2.Text()) <= 0) return;
     const int32_t n = schedule::RoundedInterval();
     if (n < 1 || core::LeadingNumber(Text1.Text()) != n) return;
-    // One interval, one check: the count starts again now, and none starts while a check still runs.
+    // One interval, one check: the count starts again now, and none starts while a check still talks.
     if (checkRunning_ > 0) return;
     Text1.SetText(QStringLiteral("0"));
     Picture7_Click();

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QThread>
 #include <set>
 
 #include "app/forms.h"
@@ -40,7 +42,7 @@ protected:
 
     static void SetUpTestSuite() {
         dovecot = std::make_unique<testsupport::DovecotServer>(
-            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}});
+            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}});
         if (dovecot->error().isEmpty()) {
             for (int i = 1; i <= 3; ++i) dovecot->deliver("alice", Message(i));
             dovecot->deliver("bob", Message(9));
@@ -98,6 +100,16 @@ protected:
         Finish();
     }
     void Finish() { ASSERT_TRUE(FinishCheck()); }
+    // The logins Dovecot has logged for the user, once it has logged at least `expected` or a few
+    // seconds have passed (its log is written by a process of its own).
+    static int Logins(const QString& user, int expected) {
+        const QString line = QStringLiteral("Login: user=<%1>").arg(user);
+        QElapsedTimer waited;
+        waited.start();
+        int n = 0;
+        while ((n = int(dovecot->log().count(line))) < expected && waited.elapsed() < 10000) QThread::msleep(20);
+        return n;
+    }
 
 private:
     std::unique_ptr<core::Timer> stopper_;
@@ -134,6 +146,67 @@ TEST_F(MailCheck, TheBoardShownTwiceIsOneWindowWithTheNewerCount) {
     Check(main);
     EXPECT_EQ(&forms::MsgForm(), first);
     EXPECT_EQ(first->Text2.Text(), "3");
+}
+
+// A check asked for while an earlier one only shows its notice runs, by hand or by the interval: it
+// logs in again and the board shows what it found, with a second show nested in the first. One asked
+// for while that check still talks does nothing.
+TEST_F(MailCheck, ACheckAskedForDuringTheCatShowLogsInAgainAndTheBoardShowsItsCount) {
+    int held = 0;  // messages in dave's mailbox
+    for (const bool byHand : {true, false}) {
+        SCOPED_TRACE(byHand ? "by hand" : "by the interval");
+        forms::DestroyAll();
+        Settle();
+        StartAt(startTime);
+        dovecot->deliver("dave", Message(10 + held++));
+        MainForm& main = Start("dave", "davepw", byHand ? "[EXEINI]\r\nNUMBER2=0\r\n" : "[EXEINI]\r\nNUMBER2=1\r\n");
+        const int logins = Logins("dave", 0);
+        const int opens = Opens();
+        // The show runs on the program's stack from here on: what happens during it happens on timers.
+        std::vector<std::unique_ptr<core::Timer>> later;
+        const auto at = [&](int ms, std::function<void()> fn) {
+            auto& t = later.emplace_back(std::make_unique<core::Timer>(ms));
+            t->OnTimer = [t = t.get(), fn] {
+                t->SetEnabled(false);
+                fn();
+            };
+        };
+        QString firstCount, secondCount;
+        int showsDuringFirst = 0, showsDuringSecond = 0, opensDuringFirst = 0;
+        long checksDuringSecond = 0;
+        bool boardUp = false;
+        at(5000, [&] {
+            firstCount = forms::MsgForm().Text2.Text();
+            showsDuringFirst = main.notifying_;
+            opensDuringFirst = Opens() - opens;
+            dovecot->deliver("dave", Message(10 + held++));
+        });
+        if (byHand) {
+            at(10000, [&] {
+                main.mcheck.action()->trigger();
+                main.mcheck.action()->trigger();  // while the one before talks to the server
+            });
+        }
+        // The interval comes round at 61 s.
+        at(byHand ? 15000 : 66000, [&] {
+            secondCount = forms::MsgForm().Text2.Text();
+            boardUp = forms::MsgForm().Visible();
+            showsDuringSecond = main.notifying_;
+            checksDuringSecond = main.checksStarted_;
+            main.mmodosu.action()->trigger();  // one "戻す" ends both shows
+        });
+        main.mcheck.action()->trigger();
+        Finish();
+        EXPECT_EQ(firstCount, QString::number(held - 1));
+        EXPECT_EQ(showsDuringFirst, 1);
+        EXPECT_GT(opensDuringFirst, 0);  // its show runs
+        EXPECT_EQ(checksDuringSecond, 2);
+        EXPECT_EQ(showsDuringSecond, 2);  // the second check's show runs inside the first one's
+        EXPECT_EQ(secondCount, QString::number(held));
+        EXPECT_TRUE(boardUp);
+        EXPECT_EQ(Logins("dave", logins + 2), logins + 2);
+        EXPECT_EQ(main.notifying_, 0);
+    }
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
