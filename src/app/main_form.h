@@ -87,10 +87,13 @@ public:
 
 private:
     void Wire();
+    // byInterval: started by the interval trigger (Picture7), not by hand.
+    void CheckMail(bool byInterval);
     // The two halves of a check: the talk with the server, beside the program, giving the message
     // count; then the notice, on the program's own stack.
     int32_t TalkToServer();
-    void NotifyMail(int32_t count);
+    void NotifyMail(int32_t count, bool byInterval);
+    int intervalShows_ = 0;  // cat shows of interval checks under way
     // Gone with the window: a notice posted for it no longer runs.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     QString tickerPath_, tickerTitle_;  // the mail program's path and title the ticker last took

@@ -34,7 +34,9 @@ struct Running {
 
 }  // namespace
 
-void MainForm::CheckMail() {
+void MainForm::CheckMail() { CheckMail(false); }
+
+void MainForm::CheckMail(bool byInterval) {
     // One check talks to the server at a time: the library's waits let the menu, the buttons and the
     // interval trigger run, and a second session on the same mailbox would be refused as locked.
     if (checkRunning_ > 0) return;
@@ -43,8 +45,8 @@ void MainForm::CheckMail() {
     // board's wait and the cat show then nest like any handler's waits, and a check asked for during
     // them talks to the server at once instead of being dropped for the length of the show.
     ++notifying_;
-    core::Loop().Post([this, alive = std::weak_ptr<int>(alive_), count] {
-        if (!alive.expired()) NotifyMail(count);
+    core::Loop().Post([this, alive = std::weak_ptr<int>(alive_), count, byInterval] {
+        if (!alive.expired()) NotifyMail(count, byInterval);
     });
 }
 
@@ -102,7 +104,7 @@ int32_t MainForm::TalkToServer() {
     return count;
 }
 
-void MainForm::NotifyMail(int32_t count) {
+void MainForm::NotifyMail(int32_t count, bool byInterval) {
     struct Ended {
         int& count;
         ~Ended() { --count; }
@@ -121,7 +123,15 @@ void MainForm::NotifyMail(int32_t count) {
             } else {
                 forms::MsgForm().Show();
             }
-            Command2_Click();
+            // An interval check's show does not start inside another interval check's show: the
+            // trigger comes round every few minutes and a show lasts five, so with mail left on the
+            // server each would nest one deeper, without end. The show under way announces it too.
+            if (!byInterval) {
+                Command2_Click();
+            } else if (intervalShows_ == 0) {
+                Running show(intervalShows_);
+                Command2_Click();
+            }
         }
     }
     if (forms::SetForm().Check1.Value() == 1) Command5_Click();
@@ -130,4 +140,4 @@ void MainForm::NotifyMail(int32_t count) {
 // The check talks to the server beside the rest of the program: its waits hold up no other handler's,
 // and no other handler's wait holds it up. While one talks, another request does nothing.
 void MainForm::Command8_Click() { core::RunBeside([this] { CheckMail(); }); }
-void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(); }); }
+void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(true); }); }
