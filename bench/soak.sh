@@ -71,8 +71,8 @@ logouts=$(grep -c 'pop3(alice).*Disconnected: Logged out' "$d/dovecot.log" || tr
 failures=$(grep -c -i 'auth failed\|Disconnected.*(no auth\|Connection closed' "$d/dovecot.log" || true)
 echo "end after $minutes min: resident $(mb "$end_kb") (peak $(mb "$peak_kb"), growth $((end_kb - start_kb)) kB)"
 echo "checks: $logins logins, $logouts logged out cleanly, $failures failed or cut connections"
-# When each check came, in minutes from the first: a check that finds mail plays the cat show (501
-# cycles of 0.6 s), and the next one comes when the minute count reaches the interval after it.
+# When each check came, in minutes from the first: one each time the minute count reaches the
+# interval (61 s a minute), also during the cat show (501 cycles of 0.6 s) of a check that found mail.
 echo "check times (min): $(grep -E '(Login|Logged in): user=<alice>' "$d/dovecot.log" | awk '{print $3}' |
   awk -F: '{t = $1 * 3600 + $2 * 60 + $3; if (NR == 1) t0 = t; printf "%s%.1f", (NR > 1 ? " " : ""), (t - t0) / 60}')"
 if [[ $logins -eq 0 ]]; then echo "--- the server's log:"; tail -20 "$d/dovecot.log"; fi

@@ -206,13 +206,15 @@ void MainForm::Form_SeenChanged(bool seen) {
 }
 
 void MainForm::Form_Unload(int&) {
-    // Closed in the middle of a check: the check is abandoned, its connection cut off without another
-    // word, so that no server can hold the program up; the hang-up that follows every check still runs.
-    if (checkRunning_ > 0) {
+    // Closed in the middle of a check's talk: the check is abandoned, its connection cut off without
+    // another word, so that no server can hold the program up. Closed during its talk or its notice,
+    // the hang-up that follows every check still runs.
+    const bool talking = checkRunning_ > 0;
+    if (talking) {
         platform::NMailAbortAll();
         core::AbandonBeside();
-        if (forms::SetForm().Check1.Value() == 1) Command5_Click();
     }
+    if ((talking || notifying_ > 0) && forms::SetForm().Check1.Value() == 1) Command5_Click();
     prog::LastApiResult = Mci("stop bgm");
     prog::LastApiResult = Mci("close bgm");
     Timer2.SetEnabled(false);

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "core/controls.h"
 #include "core/form.h"
@@ -85,10 +86,20 @@ public:
     void HoldIntervalChecks(int32_t seconds);
     bool IntervalChecksHeld() const;
     uint32_t holdFrom_ = 0, holdMs_ = 0;  // on the millisecond counter
-    int checkRunning_ = 0;  // a check is under way (its waits run other handlers; none starts another)
+    int checkRunning_ = 0;  // a check talks to the server (its waits run other handlers; none starts another)
+    int notifying_ = 0;     // checks done talking whose notice (board, cat show, hang-up) has not ended
     long checksStarted_ = 0;  // checks started since start-up
 
 private:
     void Wire();
+    // byInterval: started by the interval trigger (Picture7), not by hand.
+    void CheckMail(bool byInterval);
+    // The two halves of a check: the talk with the server, beside the program, giving the message
+    // count; then the notice, on the program's own stack.
+    int32_t TalkToServer();
+    void NotifyMail(int32_t count, bool byInterval);
+    int intervalShows_ = 0;  // cat shows of interval checks under way
+    // Gone with the window: a notice posted for it no longer runs.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     QString tickerPath_, tickerTitle_;  // the mail program's path and title the ticker last took
 };

@@ -42,6 +42,19 @@ bool EventLoop::WaitForNetwork(const std::function<bool()>& ready, uint32_t limi
     }
 }
 
+void EventLoop::Post(std::function<void()> work) {
+    posted_.push_back(std::move(work));
+    Posted();
+}
+
+void EventLoop::RunPosted() {
+    while (!posted_.empty()) {
+        std::function<void()> work = std::move(posted_.front());
+        posted_.pop_front();
+        work();
+    }
+}
+
 void WaitMs(int32_t ms) {
     if (OnBeside()) {
         // Over once more than ms have passed; at once (after one turn of the loop) for ms below 0.

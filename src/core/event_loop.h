@@ -4,6 +4,7 @@
 // to virtual time so that minutes of timer traffic run in milliseconds, deterministically.
 #include <QDateTime>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -44,6 +45,18 @@ public:
     // The work beside the program (core/beside.h) has begun a wait. The loop resumes it, through
     // beside::Serve, once that wait is over; a loop that sleeps sees to waking up for it.
     virtual void BesideWaits() {}
+    // Hands work to the loop, to run on the loop's own stack as an ordinary handler at its next turn
+    // (inside whatever wait turns the loop then, as a timer's tick would). Runs in the order posted.
+    void Post(std::function<void()> work);
+
+protected:
+    // Runs what has been posted. Work that waits lets later posts run inside its wait.
+    void RunPosted();
+    // Something was posted; a loop that sleeps sees to waking up for it.
+    virtual void Posted() {}
+
+private:
+    std::deque<std::function<void()>> posted_;
 };
 
 EventLoop& Loop();

@@ -23,6 +23,8 @@ int Grain(int intervalMs) {
 
 // Posted to look at the check beside the program after the events that might have ended its wait.
 const QEvent::Type kLookBeside = QEvent::Type(QEvent::registerEventType());
+// Posted to run the work posted to the loop.
+const QEvent::Type kRunPosted = QEvent::Type(QEvent::registerEventType());
 
 int64_t SteadyMs() {
     using namespace std::chrono;
@@ -156,7 +158,13 @@ bool QtEventLoop::eventFilter(QObject*, QEvent* e) {
     return false;
 }
 
+void QtEventLoop::Posted() { QCoreApplication::postEvent(this, new QEvent(kRunPosted)); }
+
 bool QtEventLoop::event(QEvent* e) {
+    if (e->type() == kRunPosted) {
+        RunPosted();
+        return true;
+    }
     if (e->type() != kLookBeside) return QObject::event(e);
     lookPosted_ = false;
     if (watching_) LookBeside();

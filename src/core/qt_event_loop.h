@@ -24,6 +24,7 @@ public:
     void BesideWaits() override;
 
 protected:
+    void Posted() override;
     void timerEvent(QTimerEvent* e) override;
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;

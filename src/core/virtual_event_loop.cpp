@@ -35,6 +35,8 @@ void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
     ++doEventsCount_;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     beside::Serve();
+    // Posted work is pending like any event: it runs before the clock moves on.
+    RunPosted();
     if (beside::WaitingOnNetwork()) {
         // The check waits for a real socket: time stands still while the server may still answer,
         // whoever turns the loop meanwhile.
@@ -42,6 +44,7 @@ void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
         if (left > 0) {
             RealWait(int(left));
             beside::Serve();
+            RunPosted();
             return;
         }
     }
@@ -53,6 +56,7 @@ void VirtualEventLoop::DoEvents(uint32_t mayWaitMs) {
     silent_.restart();
     FireDue();
     beside::Serve();
+    RunPosted();
 }
 
 void VirtualEventLoop::BesideWaits() { silent_.restart(); }

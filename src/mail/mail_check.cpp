@@ -1,6 +1,7 @@
 // The mail check: log in to the POP3 server, fetch every waiting message, then tell the user: start
 // the mail program, or show the notice board and the cat show. Last, hang up dial-up if asked.
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "app/forms.h"
@@ -34,10 +35,23 @@ struct Running {
 
 }  // namespace
 
-void MainForm::CheckMail() {
-    // One check at a time: the library's waits let the menu, the buttons and the interval trigger run,
-    // and a second session on the same mailbox would be refused by the server as locked.
+void MainForm::CheckMail() { CheckMail(false); }
+
+void MainForm::CheckMail(bool byInterval) {
+    // One check talks to the server at a time: the library's waits let the menu, the buttons and the
+    // interval trigger run, and a second session on the same mailbox would be refused as locked.
     if (checkRunning_ > 0) return;
+    const int32_t count = TalkToServer();
+    // The notice runs on the program's own stack as a handler of its own, not here beside it: the
+    // board's wait and the cat show then nest like any handler's waits, and a check asked for during
+    // them talks to the server at once instead of being dropped for the length of the show.
+    ++notifying_;
+    core::Loop().Post([this, alive = std::weak_ptr<int>(alive_), count, byInterval] {
+        if (!alive.expired()) NotifyMail(count, byInterval);
+    });
+}
+
+int32_t MainForm::TalkToServer() {
     Running running(checkRunning_);
     ++checksStarted_;
     std::vector<char> first(kTextBuffer), second(kTextBuffer), third(kTextBuffer), fourth(kTextBuffer);
@@ -105,7 +119,14 @@ void MainForm::CheckMail() {
             platform::NMailPop3Close(handle);
         }
     }
+    return count;
+}
 
+void MainForm::NotifyMail(int32_t count, bool byInterval) {
+    struct Ended {
+        int& count;
+        ~Ended() { --count; }
+    } ended{notifying_};
     if (count > 0) {
         ::SetForm& options = forms::SetForm();
         if (options.Check3.Value() == 1) {
@@ -120,13 +141,21 @@ void MainForm::CheckMail() {
             } else {
                 forms::MsgForm().Show();
             }
-            Command2_Click();
+            // An interval check's show does not start inside another interval check's show: the
+            // trigger comes round every few minutes and a show lasts five, so with mail left on the
+            // server each would nest one deeper, without end. The show under way announces it too.
+            if (!byInterval) {
+                Command2_Click();
+            } else if (intervalShows_ == 0) {
+                Running show(intervalShows_);
+                Command2_Click();
+            }
         }
     }
     if (forms::SetForm().Check1.Value() == 1) Command5_Click();
 }
 
-// The check runs beside the rest of the program: its waits hold up no other handler's, and no other
-// handler's wait holds it up. While one runs, another request does nothing.
+// The check talks to the server beside the rest of the program: its waits hold up no other handler's,
+// and no other handler's wait holds it up. While one talks, another request does nothing.
 void MainForm::Command8_Click() { core::RunBeside([this] { CheckMail(); }); }
-void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(); }); }
+void MainForm::Picture7_Click() { core::RunBeside([this] { CheckMail(true); }); }

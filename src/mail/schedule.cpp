@@ -53,7 +53,7 @@ void MainForm::Timer1_Timer() {
     if (core::LeadingNumber(forms::SetForm().Text2.Text()) <= 0) return;
     const int32_t n = schedule::RoundedInterval();
     if (n < 1 || core::LeadingNumber(Text1.Text()) != n) return;
-    // One interval, one check: the count starts again now, and none starts while a check still runs
+    // One interval, one check: the count starts again now, and none starts while a check still talks
     // or while the server has asked us to keep away (the counter then starts the count again itself).
     if (checkRunning_ > 0 || IntervalChecksHeld()) return;
     Text1.SetText(QStringLiteral("0"));

@@ -415,20 +415,39 @@ TEST_F(Dialup, TheProgramsHangUpCommandHangsUpEveryDialUpLineInOrder) {
     EXPECT_EQ(nm_->deactivated().size(), 2);
 }
 
+// Closed while the check waits for a silent server, or while it shows the one message it found.
 TEST_F(Dialup, ClosingTheClockInTheMiddleOfACheckStillHangsUp) {
-    testsupport::HandServer silent;
-    ProgramAround program(QByteArray::fromStdString(silent.address()), "[EXEINI]\r\nNUMBER=1\r\n");
-    program.loop.SetNetworkGraceMs(0);
-    const QString gsm = nm_->add({"gsm", "Docomo", "ttyUSB2"});
-    core::Timer closer(2000);
-    closer.OnTimer = [] { forms::MainForm().Unload(); };
-    EXPECT_THROW(
-        {
-            forms::MainForm().Command8_Click();
-            program.loop.RunFor(60000);
-        },
-        Ended);
-    EXPECT_EQ(nm_->deactivated(), QStringList({gsm}));
+    for (const bool found : {false, true}) {
+        SCOPED_TRACE(found ? "during the cat show" : "while the server is silent");
+        testsupport::HandServer server;
+        ProgramAround program(QByteArray::fromStdString(server.address()), "[EXEINI]\r\nNUMBER=1\r\n");
+        program.loop.SetNetworkGraceMs(0);
+        const QString gsm = nm_->add({"gsm", "Docomo", "ttyUSB2"});
+        const QStringList before = nm_->deactivated();
+        core::Timer answer(100);
+        answer.OnTimer = [&] {
+            answer.SetEnabled(false);
+            if (!found || server.TakeWaiting() != 1) return;
+            // All it says, written ahead: greeting, CAPA, USER, PASS, STAT, LIST, RETR 1, QUIT.
+            server.Say(0, "+OK ready\r\n+OK\r\nUSER\r\n.\r\n+OK\r\n+OK\r\n+OK 1 24\r\n+OK\r\n1 24\r\n.\r\n"
+                          "+OK\r\nSubject: a\r\n\r\nbody\r\n.\r\n+OK\r\n");
+        };
+        int notices = -1;
+        core::Timer closer(5000);
+        closer.OnTimer = [&] {
+            notices = forms::MainForm().notifying_;
+            forms::MainForm().Unload();
+        };
+        EXPECT_THROW(
+            {
+                forms::MainForm().Command8_Click();
+                program.loop.RunFor(60000);
+            },
+            Ended);
+        EXPECT_EQ(notices, found ? 1 : 0);
+        EXPECT_EQ(nm_->deactivated(), before + QStringList({gsm}));
+        nm_->remove(gsm);
+    }
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 // cat show with the ghost cat, and "戻す" ending the show.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <algorithm>
 #include <set>
 
 #include "e2e/desktop.h"
@@ -143,6 +146,55 @@ TEST_F(MailCheck, ThreeMessagesShowTheBoardAndTheCatShowUntilStopped) {
         Pause(100);
         return false;
     })) << "the show goes on; the clock shows " << (last.isEmpty() ? "none of its pictures" : qPrintable(last));
+}
+
+// A check asked for ten seconds into the cat show of the one before reaches the server, and the
+// board, left open, shows the count it found.
+TEST_F(MailCheck, ACheckAskedForDuringTheCatShowLogsInAgainAndTheBoardShowsItsCount) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    for (int i = 1; i <= 3; ++i) dovecot.deliver("alice", MailMessage(i));
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER2=0\r\n");
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    // Dovecot 2.3 logs "Login:", 2.4 "Logged in:".
+    const QRegularExpression login(QStringLiteral("(Login|Logged in): user=<alice>"));
+    const auto logins = [&] { return int(dovecot.log().count(login)); };
+
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    const auto board = WaitForWindow(kBoardTitle);
+    ASSERT_TRUE(board) << "no notice board; Dovecot says:\n" << dovecot.log().toStdString();
+    QElapsedTimer sinceBoard;
+    sinceBoard.start();
+    // The count field, 33 × 18 pixels at (208, 0) of the board, inside its frame, against a field of
+    // the same kind showing the count as this process draws it.
+    const QRect countField(Info(*board)->rect.topLeft() + QPoint(208, 0), QSize(33, 18));
+    const QRect inside = QRect(QPoint(0, 0), countField.size()).adjusted(2, 2, -2, -2);
+    const auto boardShows = [&](const QString& count) {
+        const QImage expected = RenderedField(count, countField.size(), Qt::AlignRight).copy(inside);
+        return Until([&] { return Differing(Grab(countField.adjusted(2, 2, -2, -2)), expected) == 0; });
+    };
+    EXPECT_TRUE(boardShows("3"));
+    ASSERT_TRUE(Until([&] { return logins() == 1; })) << dovecot.log().toStdString();
+
+    // The show runs from the moment the board is up, for five minutes; ten seconds into it, with a
+    // fourth message come, the check is asked for again.
+    dovecot.deliver("alice", MailMessage(4));
+    Pause(int(std::max<qint64>(0, 10000 - sinceBoard.elapsed())));
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    EXPECT_TRUE(Until([&] { return logins() == 2; }, 15000)) << "no second login; Dovecot says:\n"
+                                                              << dovecot.log().toStdString();
+    EXPECT_TRUE(boardShows("4")) << "the board does not show the second check's count";
+    SaveArtefact(GrabScreen(), "check-during-show.png");
+    ASSERT_TRUE(ChooseMenuItem(*clock, kStopShow));
 }
 
 TEST_F(MailCheck, AServerThatSaysNothingNeitherStopsTheClockNorHoldsUpItsClose) {

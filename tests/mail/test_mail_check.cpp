@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
+#include <QThread>
 #include <set>
 
 #include "app/forms.h"
@@ -42,7 +45,7 @@ protected:
 
     static void SetUpTestSuite() {
         dovecot = std::make_unique<testsupport::DovecotServer>(
-            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}});
+            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}});
         if (dovecot->error().isEmpty()) {
             for (int i = 1; i <= 3; ++i) dovecot->deliver("alice", Message(i));
             dovecot->deliver("bob", Message(9));
@@ -101,6 +104,17 @@ protected:
         Finish();
     }
     void Finish() { ASSERT_TRUE(FinishCheck()); }
+    // The logins Dovecot has logged for the user, once it has logged at least `expected` or a few
+    // seconds have passed (its log is written by a process of its own).
+    static int Logins(const QString& user, int expected) {
+        // Dovecot 2.3 logs "Login:", 2.4 "Logged in:".
+        const QRegularExpression line(QStringLiteral("(Login|Logged in): user=<%1>").arg(user));
+        QElapsedTimer waited;
+        waited.start();
+        int n = 0;
+        while ((n = int(dovecot->log().count(line))) < expected && waited.elapsed() < 10000) QThread::msleep(20);
+        return n;
+    }
 
 private:
     std::unique_ptr<core::Timer> stopper_;
@@ -137,6 +151,79 @@ TEST_F(MailCheck, TheBoardShownTwiceIsOneWindowWithTheNewerCount) {
     Check(main);
     EXPECT_EQ(&forms::MsgForm(), first);
     EXPECT_EQ(first->Text2.Text(), "3");
+}
+
+// A check asked for while an earlier one only shows its notice runs, by hand or by the interval: it
+// logs in again and the board shows what it found, with a second show nested in the first; but an
+// interval check's show does not nest in another interval check's show. One asked for while a check
+// still talks does nothing.
+TEST_F(MailCheck, ACheckAskedForDuringTheCatShowLogsInAgainAndTheBoardShowsItsCount) {
+    struct Row {
+        const char* name;
+        bool firstByHand, secondByHand;
+        int shows;  // notices under way once the second check has talked
+    };
+    int held = 0;  // messages in dave's mailbox
+    for (const Row& row : {Row{"by hand during a show of a check by hand", true, true, 2},
+                           Row{"by the interval during a show of a check by hand", true, false, 2},
+                           Row{"by the interval during a show of a check by the interval", false, false, 1}}) {
+        SCOPED_TRACE(row.name);
+        forms::DestroyAll();
+        Settle();
+        StartAt(startTime);
+        dovecot->deliver("dave", Message(10 + held++));
+        const bool interval = !row.firstByHand || !row.secondByHand;
+        MainForm& main = Start("dave", "davepw", interval ? "[EXEINI]\r\nNUMBER2=1\r\n" : "[EXEINI]\r\nNUMBER2=0\r\n");
+        const int logins = Logins("dave", 0);
+        const int opens = Opens();
+        // A show runs on the program's stack: what happens during it happens on timers.
+        std::vector<std::unique_ptr<core::Timer>> later;
+        const auto at = [&](int ms, std::function<void()> fn) {
+            auto& t = later.emplace_back(std::make_unique<core::Timer>(ms));
+            t->OnTimer = [t = t.get(), fn] {
+                t->SetEnabled(false);
+                fn();
+            };
+        };
+        // The interval comes round at 61 s and at 122 s.
+        const int firstAt = row.firstByHand ? 0 : 61000;
+        const int secondAt = row.secondByHand ? firstAt + 10000 : firstAt + 61000;
+        QString firstCount, secondCount;
+        int showsDuringFirst = 0, showsDuringSecond = 0, opensDuringFirst = 0;
+        long checksDuringSecond = 0;
+        bool boardUp = false;
+        at(firstAt + 5000, [&] {
+            firstCount = forms::MsgForm().Text2.Text();
+            showsDuringFirst = main.notifying_;
+            opensDuringFirst = Opens() - opens;
+            dovecot->deliver("dave", Message(10 + held++));
+        });
+        if (row.secondByHand) {
+            at(secondAt, [&] {
+                main.mcheck.action()->trigger();
+                main.mcheck.action()->trigger();  // while the one before talks to the server
+            });
+        }
+        at(secondAt + 5000, [&] {
+            secondCount = forms::MsgForm().Text2.Text();
+            boardUp = forms::MsgForm().Visible();
+            showsDuringSecond = main.notifying_;
+            checksDuringSecond = main.checksStarted_;
+            main.mmodosu.action()->trigger();  // one "戻す" ends every show
+        });
+        if (row.firstByHand) main.mcheck.action()->trigger();
+        loop->RunFor(secondAt + 6000);
+        Finish();
+        EXPECT_EQ(firstCount, QString::number(held - 1));
+        EXPECT_EQ(showsDuringFirst, 1);
+        EXPECT_GT(opensDuringFirst, 0);  // its show runs
+        EXPECT_EQ(checksDuringSecond, 2);
+        EXPECT_EQ(showsDuringSecond, row.shows);
+        EXPECT_EQ(secondCount, QString::number(held));
+        EXPECT_TRUE(boardUp);
+        EXPECT_EQ(Logins("dave", logins + 2), logins + 2);
+        EXPECT_EQ(main.notifying_, 0);
+    }
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {

@@ -112,7 +112,7 @@ TEST_F(Schedule, ASecondsCounterHoldingAHugeNumberCountsOnFromTheEdgeOfTheRange)
 
 TEST_F(Schedule, NoIntervalCheckStartsWhileACheckRuns) {
     MainForm& main = StartWithInterval("1");
-    main.checkRunning_ = 1;  // as while a check waits in its cat show
+    main.checkRunning_ = 1;  // as while a check waits for the server
     EXPECT_TRUE(CheckTimes(main, 65000).empty());
     main.checkRunning_ = 0;
 }

@@ -84,10 +84,12 @@ protected:
         return false;
     }
 
-    // Lets the program run until the mail check under way (beside everything else) has ended; false
-    // when it has not within maxMs of virtual time.
+    // Lets the program run until the mail check under way has ended: its talk with the server
+    // (beside everything else) and its notice after it. False when it has not within maxMs of virtual time.
     bool FinishCheck(int64_t maxMs = 10 * 60000) {
-        return loop->RunUntil([] { return !core::BesideRunning(); }, maxMs);
+        return loop->RunUntil(
+            [] { return !core::BesideRunning() && !(forms::MainFormLoaded() && forms::MainForm().notifying_ > 0); },
+            maxMs);
     }
 
     // Copies the built pictures into this program folder.
