@@ -2,13 +2,12 @@
 // cat show with the ghost cat, and "戻す" ending the show.
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <algorithm>
 #include <set>
 
