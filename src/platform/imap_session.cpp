@@ -252,7 +252,7 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
                                 return message;
                             });
             } else {
-                r = command("LOGIN " + *quoted(user) + " " + *quoted(password), line);
+                r = command("LOGIN " + *imap::quoted(user) + " " + *imap::quoted(password), line);
             }
         }
         if (r == Result::Broken) return -1;
