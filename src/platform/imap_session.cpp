@@ -1,7 +1,6 @@
 #include "platform/imap_session.h"
 
 #include <QRandomGenerator>
-#include <QSslSocket>
 
 #include <algorithm>
 #include <cstring>
@@ -276,17 +275,8 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
 }
 
 void Session::quit() {
-    Busy busy(*this);
-    if (!socket_) return;
-    const bool mayTalk = !address_.implicitTls || tls_;
-    if (!broken_ && mayTalk && greeted_ && socket_->state() == QAbstractSocket::ConnectedState) {
-        // Whatever happens here, the last failure stays what the caller last saw.
-        const std::string keep = error_;
-        if (send("a" + std::to_string(++tagNumber_) + " LOGOUT\r\n")) closeAfterGoodbye();
-        error_ = keep;
-    }
-    socket_->abort();
-    socket_.reset();
+    // Before the greeting there is no conversation to end.
+    close([this] { return greeted_; }, "a" + std::to_string(++tagNumber_) + " LOGOUT\r\n");
 }
 
 }  // namespace platform::imap

@@ -244,11 +244,24 @@ bool Connection::startTls() {
                     toStd(socket_->errorString()));
 }
 
-void Connection::closeAfterGoodbye() {
-    socket_->disconnectFromHost();
-    if (socket_->state() != QAbstractSocket::UnconnectedState) {
-        await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
+void Connection::close(const std::function<bool()>& inStep, const std::string& goodbye) {
+    Busy busy(*this);
+    if (!socket_) return;
+    // A port that speaks TLS from the start gets nothing in clear: it is only closed.
+    const bool mayTalk = !address_.implicitTls || tls_;
+    if (!broken_ && mayTalk && socket_->state() == QAbstractSocket::ConnectedState) {
+        // Whatever happens here, the last failure stays what the caller last saw.
+        const std::string keep = error_;
+        if (inStep() && send(goodbye)) {
+            socket_->disconnectFromHost();
+            if (socket_->state() != QAbstractSocket::UnconnectedState) {
+                await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
+            }
+        }
+        error_ = keep;
     }
+    socket_->abort();
+    socket_.reset();
 }
 
 }  // namespace platform::mailnet

@@ -99,8 +99,9 @@ protected:
     bool fill(ReplyTimer& timer);
     void ackAtOnce();
     bool startTls();
-    // Closes the connection after the goodbye was sent, waiting a little for the server to close.
-    void closeAfterGoodbye();
+    // Says goodbye when the conversation allows it (inStep: what was said before is read) and closes
+    // the connection, waiting a little for the server to close its side, never for its answer.
+    void close(const std::function<bool()>& inStep, const std::string& goodbye);
     std::string serverSays(const std::string& line) const;
 
     pop3::ServerAddress address_;

@@ -507,23 +507,13 @@ bool Session::fetch(int32_t number, HeaderInfo& out, Sink& body) {
 }
 
 void Session::quit() {
-    Busy busy(*this);
-    if (!socket_) return;
-    // A port that speaks TLS from the start gets nothing in clear: it is only closed.
-    const bool mayTalk = !address_.implicitTls || tls_;
-    if (!broken_ && mayTalk && socket_->state() == QAbstractSocket::ConnectedState) {
-        // Whatever happens here, the last failure stays what the caller last saw.
-        const std::string keep = error_;
+    // Every reply that came is read before we close, or the system would reset the connection, and
+    // the server could lose QUIT. Refused before the greeting was read (user data we would not
+    // send): the greeting is such a reply.
+    close([this] {
         std::string line;
-        // Every reply that came is read before we close, or the system would reset the connection,
-        // and the server could lose QUIT. Refused before the greeting was read (user data we would
-        // not send): the greeting is such a reply.
-        const bool inStep = greeted_ ? settle() : readStatus(line) != Status::Broken;
-        if (inStep && send("QUIT\r\n")) closeAfterGoodbye();
-        error_ = keep;
-    }
-    socket_->abort();
-    socket_.reset();
+        return greeted_ ? settle() : readStatus(line) != Status::Broken;
+    }, "QUIT\r\n");
 }
 
 }  // namespace platform::pop3
