@@ -1,5 +1,6 @@
-// The mail check: log in to the POP3 server, fetch every waiting message, then tell the user: start
-// the mail program, or show the notice board and the cat show. Last, hang up dial-up if asked.
+// The mail check: log in to the POP3 server and fetch every waiting message (or read the unseen count
+// of an IMAP server's INBOX), then tell the user: start the mail program, or show the notice board
+// and the cat show. Last, hang up dial-up if asked.
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -89,7 +90,8 @@ int32_t MainForm::TalkToServer() {
                 int32_t wait = 0;
                 const int32_t refusal = platform::NMailPop3LoginRefusal(handle, &wait);
                 HoldIntervalChecks(wait);
-                if (count > 0) {
+                // An IMAP server's count is of unseen mail, read without downloading any.
+                if (count > 0 && !platform::NMailIsImap(handle)) {
                     // A failed message is passed over, but a lost connection ends the loop: every call
                     // after it would fail at once, and a server may claim two thousand million messages.
                     constexpr int32_t lost = platform::kNMailConnectionLost;

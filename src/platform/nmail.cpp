@@ -1,5 +1,6 @@
 #include "platform/nmail.h"
 
+#include "platform/imap_session.h"
 #include "platform/pop3_session.h"
 
 #include <QCryptographicHash>
@@ -25,7 +26,7 @@ constexpr size_t kMaxHandles = 64;
 struct Library {
     // Indexed by handle; null = free. Shared, so that a call under way keeps its session even when a
     // handler run by its waits closes the handle.
-    std::vector<std::shared_ptr<pop3::Session>> sessions;
+    std::vector<std::shared_ptr<mailnet::Connection>> sessions;
     std::string lastFailure;
     pop3::Limits limits;
     QList<QSslCertificate> trusted;
@@ -43,7 +44,7 @@ int32_t failure(std::string text) {
     return -1;
 }
 
-std::shared_ptr<pop3::Session> openSession(int32_t handle) {
+std::shared_ptr<mailnet::Connection> openSession(int32_t handle) {
     auto& sessions = library().sessions;
     if (handle < 0 || static_cast<size_t>(handle) >= sessions.size() || !sessions[handle]) {
         failure("接続ハンドル " + std::to_string(handle) + " は開いていません。");
@@ -54,8 +55,8 @@ std::shared_ptr<pop3::Session> openSession(int32_t handle) {
 
 // The session of a handle for a new call; none while another call on it waits, since a connection
 // answers one conversation at a time.
-std::shared_ptr<pop3::Session> sessionFor(int32_t handle) {
-    std::shared_ptr<pop3::Session> session = openSession(handle);
+std::shared_ptr<mailnet::Connection> sessionFor(int32_t handle) {
+    std::shared_ptr<mailnet::Connection> session = openSession(handle);
     if (session && session->busy()) {
         failure("接続ハンドル " + std::to_string(handle) + " は別の呼び出しが使用中です。");
         return nullptr;
@@ -63,12 +64,17 @@ std::shared_ptr<pop3::Session> sessionFor(int32_t handle) {
     return session;
 }
 
+// The POP3 session of a connection; null for IMAP, whose check reads a count and downloads nothing.
+pop3::Session* pop3Of(const std::shared_ptr<mailnet::Connection>& session) {
+    return dynamic_cast<pop3::Session*>(session.get());
+}
+
 void clearBuffers(char* b1, char* b2, char* b3, char* b4) {
     for (char* b : {b1, b2, b3, b4}) pop3::copyToBuffer({}, b, g_bufferSize);
 }
 
 // A failed call's result: whether the connection survived it.
-int32_t failed(const pop3::Session& session) {
+int32_t failed(const mailnet::Connection& session) {
     failure(session.error());
     return session.broken() ? kNMailConnectionLost : -1;
 }
@@ -116,7 +122,7 @@ std::string problemText(const QSslError& error, const std::string& host) {
     }
 }
 
-NMailCertificate describe(const pop3::Session& session) {
+NMailCertificate describe(const mailnet::Connection& session) {
     const QSslCertificate& c = session.unverifiedCertificate();
     NMailCertificate d;
     d.server = serverKey(session.address());
@@ -150,7 +156,7 @@ int32_t NMailEndWinSock() {
     // By index, with the session taken out first: QUIT waits, and a handler may open another meanwhile.
     auto& sessions = library().sessions;
     for (size_t i = 0; i < sessions.size(); ++i) {
-        const std::shared_ptr<pop3::Session> session = std::move(sessions[i]);
+        const std::shared_ptr<mailnet::Connection> session = std::move(sessions[i]);
         sessions[i].reset();
         if (session && session->busy()) session->abort();
         else if (session) session->quit();
@@ -173,7 +179,9 @@ int32_t NMailPop3Connect(const std::string& server) {
         return slot;
     };
     if (freeSlot() >= kMaxHandles) return failure("同時に開ける接続の数を超えました。");
-    auto session = std::make_shared<pop3::Session>(*address, lib.limits, lib.trusted);
+    std::shared_ptr<mailnet::Connection> session;
+    if (address->imap) session = std::make_shared<imap::Session>(*address, lib.limits, lib.trusted);
+    else session = std::make_shared<pop3::Session>(*address, lib.limits, lib.trusted);
     if (const auto pin = lib.pinned.find(serverKey(*address)); pin != lib.pinned.end()) session->pinCertificate(pin->second);
     if (!session->connect()) return failure(session->error());
     // The slot is taken only now: connecting waits, and a handler may have opened another meanwhile.
@@ -212,8 +220,10 @@ int32_t NMailPop3GetMailStatus(int32_t handle, int32_t number, char* b1, char* b
     clearBuffers(b1, b2, b3, b4);
     const auto session = sessionFor(handle);
     if (!session) return -1;
+    pop3::Session* pop = pop3Of(session);
+    if (!pop) return 0;
     pop3::HeaderInfo header;
-    const bool ok = session->header(number, header);
+    const bool ok = pop->header(number, header);
     fillBuffers(header, b1, b2, b3, b4);
     return ok ? 0 : failed(*session);
 }
@@ -222,7 +232,9 @@ int32_t NMailPop3GetMailSize(int32_t handle, int32_t number) {
     ++g_messageCalls;
     const auto session = sessionFor(handle);
     if (!session) return -1;
-    const int64_t size = session->size(number);
+    pop3::Session* pop = pop3Of(session);
+    if (!pop) return 0;
+    const int64_t size = pop->size(number);
     return size < 0 ? failed(*session) : static_cast<int32_t>(size);
 }
 
@@ -233,12 +245,20 @@ int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, cha
     pop3::copyToBuffer({}, body, bodySize);
     const auto session = sessionFor(handle);
     if (!session) return -1;
+    pop3::Session* pop = pop3Of(session);
+    if (!pop) return 0;
     pop3::HeaderInfo header;
     pop3::BufferSink sink(body, bodySize);
-    const bool ok = session->fetch(number, header, sink);
+    const bool ok = pop->fetch(number, header, sink);
     sink.finish();
     fillBuffers(header, b1, b2, b3, b4);
     return ok ? static_cast<int32_t>(sink.written()) : failed(*session);
+}
+
+bool NMailIsImap(int32_t handle) {
+    const auto& sessions = library().sessions;
+    return handle >= 0 && static_cast<size_t>(handle) < sessions.size() && sessions[handle] &&
+           sessions[handle]->address().imap;
 }
 
 int32_t NMailGetMessage(int32_t, char* buffer, int32_t* size) {

@@ -13,6 +13,13 @@
 // The server text is "host", "host:port", "[v6]:port", optionally after "pop3://" or "pop3s://".
 // Port 995 means TLS from the start, and so does "pop3s://" on any port (default 995); otherwise the
 // port defaults to 110 and STLS is used whenever the server's CAPA offers it.
+//
+// IMAP too, through the same calls: "imap://host[:port]" (143 by default, STARTTLS whenever offered),
+// "imaps://host[:port]" (993 by default, TLS from the start), and without a scheme port 993 (TLS) or
+// 143. NMailPop3Authenticate then returns the number of unseen messages of INBOX, read without
+// changing anything on the server (imap_session.h), and the message calls download nothing: they
+// succeed at once with empty buffers and a size of 0. apop asks for a login that keeps the password
+// here: SCRAM-SHA-256 or CRAM-MD5.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -74,6 +81,8 @@ int32_t NMailPop3GetMailSize(int32_t handle, int32_t number);
 // a failure, whatever part of it was written; kNMailConnectionLost when the connection is gone).
 int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, char* b3, char* b4, char* body,
                          int32_t bodySize, int32_t flag1, int32_t flag2);
+// Whether the handle is open on an IMAP server (whose count needs no message calls).
+bool NMailIsImap(int32_t handle);
 // Copies the text of the last failure (Japanese, with the server's own words when it had some) into
 // buffer: at most *size bytes including the NUL, never splitting a UTF-8 character. `code` is not
 // used, nor is *size changed. Returns the number of bytes copied before the NUL, or -1 when there is

@@ -22,14 +22,9 @@ namespace platform::pop3 {
 
 namespace {
 
-constexpr size_t kReadChunk = 256 * 1024;
 // RFC 1939 allows 512 octets, but real servers send much longer header lines; beyond this a line is
 // taken as a broken or hostile server.
 constexpr size_t kMaxLine = 1 << 20;
-// The system's receive buffer (Linux doubles the figure) and Qt's own read buffer: together with ours
-// they bound what is held of the replies that were sent ahead, whatever their sizes claimed.
-constexpr int kReceiveBuffer = 256 * 1024;
-constexpr qint64 kQtReadBuffer = 1 << 20;
 // RFC 2449 limits a command line to 255 octets, CR LF included.
 constexpr size_t kMaxCommand = 255;
 // A LIST line ("n octets") is short; servers that add to it stay well within this.
@@ -39,24 +34,6 @@ constexpr uint64_t kMaxListLine = 64;
 uint64_t messageBound(int64_t size) {
     if (size < 0 || static_cast<uint64_t>(size) >= kMaxReply / 2) return kMaxReply;
     return std::min(kMaxReply, 2 * static_cast<uint64_t>(size) + kReplySlack);
-}
-
-const QList<QSslCertificate>& systemCertificates() {
-    static const QList<QSslCertificate> list = QSslConfiguration::systemCaCertificates();
-    return list;
-}
-
-std::string toStd(const QString& s) { return s.toUtf8().toStdString(); }
-
-std::string socketReason(const QAbstractSocket& socket) {
-    switch (socket.error()) {
-    case QAbstractSocket::ConnectionRefusedError: return "接続を拒否されました";
-    case QAbstractSocket::HostNotFoundError: return "サーバー名が見つかりません";
-    case QAbstractSocket::SocketTimeoutError: return "時間内に応答がありませんでした";
-    case QAbstractSocket::RemoteHostClosedError: return "サーバーが接続を閉じました";
-    case QAbstractSocket::NetworkError: return "ネットワークに届きません";
-    default: return toStd(socket.errorString());
-    }
 }
 
 bool hasForbiddenByte(const std::string& s) {
@@ -116,149 +93,14 @@ private:
 
 }  // namespace
 
-// The two limits on one reply, as described in the header.
-class Session::ReplyTimer {
-public:
-    explicit ReplyTimer(int replyMs) : start_(Net().NowMs()), replyMs_(replyMs) {}
-    void received(size_t n) { octets_ += n; }
-    int waitMs() const {
-        const uint32_t elapsed = Net().NowMs() - start_;
-        const int64_t overall = static_cast<int64_t>(replyMs_) + static_cast<int64_t>(octets_) - elapsed;
-        return static_cast<int>(std::clamp<int64_t>(overall, 0, replyMs_));
-    }
-
-private:
-    uint32_t start_;
-    int replyMs_;
-    uint64_t octets_ = 0;
-};
-
-// Marks a call under way for its whole length.
-class Session::Busy {
-public:
-    explicit Busy(Session& s) : s_(s) { ++s_.busy_; }
-    ~Busy() { --s_.busy_; }
-
-private:
-    Session& s_;
-};
-
 Session::Session(ServerAddress address, Limits limits, QList<QSslCertificate> extraTrusted)
-    : address_(std::move(address)), limits_(limits), extraTrusted_(std::move(extraTrusted)), buffer_(kReadChunk) {}
+    : Connection(std::move(address), limits, std::move(extraTrusted)) {}
 
-Session::~Session() {
-    if (socket_) socket_->abort();
-}
-
-bool Session::fail(std::string message) {
-    error_ = std::move(message);
-    return false;
-}
-
-bool Session::breakOff(std::string message) {
-    broken_ = true;
-    brokenReason_ = message;
-    return fail(std::move(message));
-}
-
-bool Session::usable() {
-    if (!socket_) return fail("サーバーに接続していません。");
-    if (broken_) return fail("サーバーとの接続は既に使えません(" + brokenReason_ + ")");
-    return true;
-}
 
 bool Session::inTransaction(int32_t number) {
     if (!usable()) return false;
     if (!loggedIn_) return fail("ログインしていません。");
     if (number < 1) return fail("メッセージ番号 " + std::to_string(number) + " は正しくありません。");
-    return true;
-}
-
-std::string Session::serverSays(const std::string& line) const {
-    return "サーバーの応答: " + printableServerText(line);
-}
-
-bool Session::await(const std::function<bool()>& ready, int limitMs) {
-    const bool came = Net().WaitUntil([&] { return aborted_ || ready(); }, static_cast<uint32_t>(std::max(limitMs, 0)));
-    return came && !aborted_;
-}
-
-void Session::abort() {
-    if (!aborted_) brokenReason_ = "接続を打ち切りました";
-    aborted_ = broken_ = true;
-    // The socket object stays until no call is under way: a call may be waiting on it right now.
-    if (socket_) socket_->abort();
-}
-
-bool Session::connect() {
-    Busy busy(*this);
-    socket_ = std::make_unique<QSslSocket>();
-    socket_->setReadBufferSize(kQtReadBuffer);
-    const uint32_t start = Net().NowMs();
-    const auto left = [&] { return limits_.connectMs - static_cast<int64_t>(static_cast<uint32_t>(Net().NowMs() - start)); };
-    const std::string where = "サーバー " + displayName(address_) + " に接続できませんでした。";
-
-    QList<QHostAddress> addresses;
-    QHostAddress literal;
-    if (literal.setAddress(QString::fromStdString(address_.host))) {
-        addresses << literal;
-    } else {
-        // The system resolver runs in Qt's threads and reports through the event loop; one that
-        // outlives our limit is abandoned, and its answer goes nowhere.
-        struct Lookup {
-            bool finished = false;
-            QList<QHostAddress> addresses;
-        };
-        auto lookup = std::make_shared<Lookup>();
-        QObject receiver;
-        const int id = QHostInfo::lookupHost(QString::fromStdString(address_.host), &receiver,
-                                             [lookup](const QHostInfo& info) {
-                                                 lookup->addresses = info.addresses();
-                                                 lookup->finished = true;
-                                             });
-        const bool found = await([&] { return lookup->finished; }, limits_.connectMs);
-        if (!lookup->finished) QHostInfo::abortHostLookup(id);
-        if (aborted_) return false;
-        addresses = lookup->addresses;
-        if (addresses.isEmpty()) {
-            return breakOff(where + (found ? "(サーバー名が見つかりません)" : "(サーバー名を時間内に調べられませんでした)"));
-        }
-    }
-    std::string reason = "時間内に接続できませんでした";
-    for (const QHostAddress& address : addresses) {
-        if (left() <= 0) break;
-        socket_->connectToHost(address, address_.port);
-        await([&] { return socket_->state() == QAbstractSocket::ConnectedState ||
-                           socket_->state() == QAbstractSocket::UnconnectedState; },
-              static_cast<int>(left()));
-        if (aborted_) return false;
-        if (socket_->state() == QAbstractSocket::ConnectedState) {
-            socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            socket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
-            return true;
-        }
-        if (socket_->state() == QAbstractSocket::UnconnectedState) reason = socketReason(*socket_);
-        socket_->abort();
-    }
-    return breakOff(where + "(" + reason + ")");
-}
-
-void Session::ackAtOnce() {
-#ifdef TCP_QUICKACK
-    // Linux leaves quick-ACK mode on its own as the conversation goes back and forth, so it is set
-    // again before every wait; setting it also sends an ACK that is pending.
-    const qintptr fd = socket_->socketDescriptor();
-    const int one = 1;
-    if (fd >= 0) setsockopt(static_cast<int>(fd), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-#endif
-}
-
-bool Session::send(const std::string& commands) {
-    if (socket_->write(commands.data(), static_cast<qint64>(commands.size())) != static_cast<qint64>(commands.size())) {
-        return breakOff("サーバーに送れませんでした(" + socketReason(*socket_) + ")");
-    }
-    // Out now where the system takes it; the rest goes while we wait for the answers.
-    socket_->flush();
     return true;
 }
 
@@ -269,37 +111,6 @@ bool Session::sendCommands(std::vector<Sent> commands) {
     if (!send(wire)) return false;
     for (Sent& c : commands) pending_.push_back(std::move(c));
     return true;
-}
-
-bool Session::fill(ReplyTimer& timer) {
-    if (begin_ == end_) {
-        begin_ = end_ = 0;
-    } else if (end_ == buffer_.size()) {
-        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
-        end_ -= begin_;
-        begin_ = 0;
-    }
-    for (;;) {
-        const qint64 n = socket_->read(buffer_.data() + end_, static_cast<qint64>(buffer_.size() - end_));
-        if (n > 0) {
-            end_ += static_cast<size_t>(n);
-            timer.received(static_cast<size_t>(n));
-            return true;
-        }
-        if (aborted_) return breakOff(brokenReason_);
-        if (n < 0 || socket_->state() != QAbstractSocket::ConnectedState) {
-            return breakOff("サーバー " + displayName(address_) + " との接続が途中で切れました。");
-        }
-        // What came is acknowledged now, not after the system's delayed-ACK pause: a server that writes
-        // a reply in two pieces (and waits for our ACK of the first) would otherwise stall on each.
-        ackAtOnce();
-        const int wait = timer.waitMs();
-        const bool came = wait > 0 && await([&] { return socket_->bytesAvailable() > 0 ||
-                                                         socket_->state() != QAbstractSocket::ConnectedState; },
-                                            wait);
-        if (aborted_) return breakOff(brokenReason_);
-        if (!came) return breakOff("サーバー " + displayName(address_) + " から時間内に応答がありませんでした。");
-    }
 }
 
 Session::Status Session::readStatus(std::string& line) {
@@ -456,49 +267,6 @@ bool Session::topUp(int32_t number) {
         ++ahead;
     }
     return sendCommands(std::move(more));
-}
-
-bool Session::startTls() {
-    if (!QSslSocket::supportsSsl()) return breakOff("この環境では TLS を使えません。");
-    QSslConfiguration config = socket_->sslConfiguration();
-    // Left alone, the system's list is searched as needed; naming any certificate replaces it, so then
-    // the whole list is read (once) and named too.
-    if (!extraTrusted_.isEmpty()) config.setCaCertificates(systemCertificates() + extraTrusted_);
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    socket_->setSslConfiguration(config);
-    socket_->setPeerVerifyName(QString::fromStdString(address_.host));
-    // The pinned certificate, and only it, is taken whatever its errors; any other is kept for the
-    // user to judge. The password has not gone out: the handshake fails here.
-    QObject::connect(socket_.get(), &QSslSocket::sslErrors, socket_.get(), [this](const QList<QSslError>& errors) {
-        const QSslCertificate leaf = socket_->peerCertificate();
-        if (!pinned_.isEmpty() && !leaf.isNull() && leaf.digest(QCryptographicHash::Sha256) == pinned_) {
-            socket_->ignoreSslErrors();
-            return;
-        }
-        unverified_ = leaf;
-        unverifiedErrors_ = errors;
-    });
-    // Nothing the server said in clear may be taken as said under TLS.
-    begin_ = end_ = 0;
-    socket_->startClientEncryption();
-    const bool settled = await([&] { return socket_->isEncrypted() || socket_->state() != QAbstractSocket::ConnectedState; },
-                               limits_.replyMs);
-    if (aborted_) return breakOff(brokenReason_);
-    if (socket_->isEncrypted()) {
-        tls_ = true;
-        return true;
-    }
-    const QList<QSslError> errors = socket_->sslHandshakeErrors();
-    if (!errors.isEmpty()) {
-        QStringList reasons;
-        for (const QSslError& e : errors) reasons << e.errorString();
-        return breakOff("サーバーの証明書を確認できませんでした: " + toStd(reasons.join("; ")));
-    }
-    if (!settled) {
-        return breakOff("サーバー " + displayName(address_) + " との暗号化 (TLS) が時間内に始まりませんでした。");
-    }
-    return breakOff("サーバー " + displayName(address_) + " と暗号化 (TLS) で通信できませんでした: " +
-                    toStd(socket_->errorString()));
 }
 
 bool Session::readCapabilities(bool sent) {
@@ -739,28 +507,13 @@ bool Session::fetch(int32_t number, HeaderInfo& out, Sink& body) {
 }
 
 void Session::quit() {
-    Busy busy(*this);
-    if (!socket_) return;
-    // A port that speaks TLS from the start gets nothing in clear: it is only closed.
-    const bool mayTalk = !address_.implicitTls || tls_;
-    if (!broken_ && mayTalk && socket_->state() == QAbstractSocket::ConnectedState) {
-        // Whatever happens here, the last failure stays what the caller last saw.
-        const std::string keep = error_;
+    // Every reply that came is read before we close, or the system would reset the connection, and
+    // the server could lose QUIT. Refused before the greeting was read (user data we would not
+    // send): the greeting is such a reply.
+    close([this] {
         std::string line;
-        // Every reply that came is read before we close, or the system would reset the connection,
-        // and the server could lose QUIT. Refused before the greeting was read (user data we would
-        // not send): the greeting is such a reply.
-        const bool inStep = greeted_ ? settle() : readStatus(line) != Status::Broken;
-        if (inStep && send("QUIT\r\n")) {
-            socket_->disconnectFromHost();
-            if (socket_->state() != QAbstractSocket::UnconnectedState) {
-                await([&] { return socket_->state() == QAbstractSocket::UnconnectedState; }, std::min(limits_.replyMs, 1000));
-            }
-        }
-        error_ = keep;
-    }
-    socket_->abort();
-    socket_.reset();
+        return greeted_ ? settle() : readStatus(line) != Status::Broken;
+    }, "QUIT\r\n");
 }
 
 }  // namespace platform::pop3

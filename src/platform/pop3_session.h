@@ -4,11 +4,7 @@
 // (platform/net_wait.h), so the program's windows and timers go on while a server is slow, and every
 // wait is bounded, so nothing hangs.
 //
-// Time limits, measured on the event loop's clock: connecting (name lookup included) is bounded by
-// connectMs. Every reply is bounded by replyMs twice over: no single wait for data may exceed it, and
-// the whole reply must have arrived within replyMs plus 1 ms per octet received so far (an average of
-// at least ~1 KB/s), so a server that trickles a byte now and then still fails after about replyMs,
-// while a large message on a slow line keeps going.
+// Time limits: those of every mail connection (platform/mail_connection.h).
 //
 // Round trips: the sizes of all messages come from one LIST after login. Nothing that needs the
 // logged-in state goes out before the login has been answered: servers such as Courier and perdition
@@ -26,6 +22,7 @@
 // RETR); a message's reply may be at most twice its LIST size plus kReplySlack, LIST's 64 octets a
 // message, CAPA kMaxCapabilities, and any other reply kMaxReply. A reply past its bound breaks the connection off, as
 // does a broken connection, and every call after that fails at once without touching the network.
+#include "platform/mail_connection.h"
 #include "platform/pop3_text.h"
 
 #include <QList>
@@ -42,10 +39,7 @@ class QSslSocket;
 
 namespace platform::pop3 {
 
-struct Limits {
-    int connectMs = 10'000;
-    int replyMs = 30'000;
-};
+using Limits = mailnet::Limits;
 
 // What the header of a message says (the header part of RETR n).
 struct HeaderInfo {
@@ -67,19 +61,13 @@ constexpr uint64_t kReplySlack = 64 * 1024;
 constexpr uint64_t kMaxReply = uint64_t{512} << 20;
 constexpr uint64_t kMaxCapabilities = 64 * 1024;
 
-class Session {
+class Session : public mailnet::Connection {
 public:
     Session(ServerAddress address, Limits limits, QList<QSslCertificate> extraTrusted);
-    ~Session();
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
 
-    // The TCP connection only. TLS, the greeting and everything the server says come with login(), so
-    // that each of their failures reaches the user with its reason.
-    bool connect();
     // TLS (from the start, or through STLS when CAPA offers it), the greeting, USER/PASS or APOP, STAT,
     // and LIST for the sizes. Returns the message count, or -1.
-    int32_t login(const std::string& user, const std::string& password, bool apop);
+    int32_t login(const std::string& user, const std::string& password, bool apop) override;
     // The header, from RETR n (its body is kept in the stream for fetch).
     bool header(int32_t number, HeaderInfo& out);
     // The size LIST gave (a negative one as 0), or -1.
@@ -88,31 +76,11 @@ public:
     bool fetch(int32_t number, HeaderInfo& out, Sink& body);
     // QUIT, then the connection is closed (its answer is not waited for: nothing hangs on it, since
     // nothing is ever deleted).
-    void quit();
-    // Closes the connection at once, sending nothing more; a call waiting on it returns a failure.
-    void abort();
+    void quit() override;
 
-    // Whether a call of this session is under way (a handler run by its waits may try another).
-    bool busy() const { return busy_ > 0; }
-    // Whether the connection can no longer be used: every call from now on fails at once.
-    bool broken() const { return broken_ || !socket_; }
-    // Why the last call failed, in Japanese, for the user.
-    const std::string& error() const { return error_; }
-    const ServerAddress& address() const { return address_; }
-
-    // The one certificate (SHA-256 of the leaf, raw bytes) accepted for this server whatever its
-    // verification errors; before login.
-    void pinCertificate(QByteArray sha256) { pinned_ = std::move(sha256); }
-    // The server's certificate when TLS failed because it could not be verified (null otherwise), and
-    // what was wrong with it.
-    const QSslCertificate& unverifiedCertificate() const { return unverified_; }
-    const QList<QSslError>& unverifiedErrors() const { return unverifiedErrors_; }
-
-    // What the server's refusal of the login meant (none when it worked or failed otherwise).
-    Refusal refusal() const { return refusal_; }
     // Seconds the server wants between logins: its CAPA LOGIN-DELAY, or after a temporary refusal
     // without one, the code's own wait (retryAfterSeconds); 0 when neither.
-    int loginDelaySeconds() const;
+    int loginDelaySeconds() const override;
 
 private:
     enum class Status { Ok, Err, Broken };
@@ -146,17 +114,9 @@ private:
         std::unique_ptr<Relay> relay;
         std::unique_ptr<HeaderSplitter> splitter;
     };
-    class ReplyTimer;
-    class Busy;
 
-    bool usable();
     bool inTransaction(int32_t number);
-    bool fail(std::string message);
-    bool breakOff(std::string message);  // the connection cannot be trusted any more
-    bool send(const std::string& commands);
     bool sendCommands(std::vector<Sent> commands);
-    bool await(const std::function<bool()>& ready, int limitMs);
-    bool fill(ReplyTimer& timer);
     Status readStatus(std::string& line);
     Status replyStatus(std::string& line);
     bool readBody(Sink& out, DotUnstuffer& unstuffer, uint64_t& left);
@@ -172,35 +132,16 @@ private:
     bool sized(int64_t number) const { return number <= static_cast<int64_t>(sizes_.size()); }
     int64_t sizeHint(int64_t number) const;
     int64_t sizeFrom(Status status, const std::string& line, int32_t number);
-    void ackAtOnce();
-    bool startTls();
     bool readCapabilities(bool sent = false);  // sent: CAPA already went out
     bool readSizes(int32_t count);
     void setHeader(HeaderInfo& out, const std::string& block) const;
-    std::string serverSays(const std::string& line) const;
 
-    ServerAddress address_;
-    Limits limits_;
-    QList<QSslCertificate> extraTrusted_;
-    QByteArray pinned_;
-    QSslCertificate unverified_;
-    QList<QSslError> unverifiedErrors_;
-    std::unique_ptr<QSslSocket> socket_;
-    std::vector<char> buffer_;
-    size_t begin_ = 0, end_ = 0;
-    std::string error_;
-    std::string brokenReason_;
-    bool broken_ = false;
-    bool aborted_ = false;
     bool loggedIn_ = false;
-    bool tls_ = false;
     bool greeted_ = false;  // the greeting has been read
     bool offersStls_ = false;
     bool offersPipelining_ = false;
     int announcedDelay_ = 0;  // CAPA LOGIN-DELAY, seconds
-    Refusal refusal_ = Refusal::None;
     std::string refusalCode_;
-    int busy_ = 0;
 
     int32_t count_ = 0;
     // Sizes from LIST, for messages 1, 2, … as far as its lines came in order and made sense, and no

@@ -83,12 +83,23 @@ std::optional<ServerAddress> parseServerText(std::string_view text) {
     std::string_view s = trimmed(text);
     ServerAddress address;
     bool tlsScheme = false;
+    bool scheme = true;
     if (startsWithNoCase(s, "pop3s://")) {
         tlsScheme = true;
         s.remove_prefix(8);
         address.port = 995;
     } else if (startsWithNoCase(s, "pop3://")) {
         s.remove_prefix(7);
+    } else if (startsWithNoCase(s, "imaps://")) {
+        tlsScheme = address.imap = true;
+        s.remove_prefix(8);
+        address.port = 993;
+    } else if (startsWithNoCase(s, "imap://")) {
+        address.imap = true;
+        s.remove_prefix(7);
+        address.port = 143;
+    } else {
+        scheme = false;
     }
     if (!s.empty() && s.back() == '/') s.remove_suffix(1);
 
@@ -123,7 +134,9 @@ std::optional<ServerAddress> parseServerText(std::string_view text) {
         address.port = *port;
     }
     address.host = std::string(host);
-    address.implicitTls = tlsScheme || address.port == 995;
+    // Without a scheme, the well-known IMAP ports say IMAP; every other text is POP3 as it always was.
+    if (!scheme && (address.port == 993 || address.port == 143)) address.imap = true;
+    address.implicitTls = tlsScheme || address.port == (address.imap ? 993 : 995);
     return address;
 }
 

@@ -13,13 +13,15 @@ namespace platform::pop3 {
 struct ServerAddress {
     std::string host;  // a name or an address; IPv6 without its brackets
     uint16_t port = 110;
-    bool implicitTls = false;  // TLS from the first byte instead of STLS
+    bool implicitTls = false;  // TLS from the first byte instead of STLS (STARTTLS for IMAP)
+    bool imap = false;         // the server speaks IMAP, not POP3
 };
 
 // Reads the server text: "host", "host:port", "[v6]", "[v6]:port" or a bare IPv6 address, optionally
 // after "pop3://" or "pop3s://". Port 995 or "pop3s://" means TLS from the start ("pop3s://" is how
 // a server with TLS on another port, such as a test server, is reached); "pop3s://" alone defaults to
-// port 995. Surrounding blanks are ignored. Nothing when the text names no usable host or port.
+// port 995. IMAP: "imap://" (port 143 by default) or "imaps://" (993 by default, TLS from
+// the start), and without a scheme port 993 (TLS from the start) or 143. Surrounding blanks are ignored. Nothing when the text names no usable host or port.
 std::optional<ServerAddress> parseServerText(std::string_view text);
 // "host:port" as the user would write it, for messages.
 std::string displayName(const ServerAddress& address);

@@ -45,10 +45,12 @@ protected:
 
     static void SetUpTestSuite() {
         dovecot = std::make_unique<testsupport::DovecotServer>(
-            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}});
+            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}, {"erin", "erinpw"}});
         if (dovecot->error().isEmpty()) {
             for (int i = 1; i <= 3; ++i) dovecot->deliver("alice", Message(i));
             dovecot->deliver("bob", Message(9));
+            // Read on the server already, by another client: an IMAP check does not count it.
+            for (int i = 1; i <= 3; ++i) dovecot->deliver("erin", Message(20 + i), i == 2);
         }
     }
     static void TearDownTestSuite() { dovecot.reset(); }
@@ -224,6 +226,24 @@ TEST_F(MailCheck, ACheckAskedForDuringTheCatShowLogsInAgainAndTheBoardShowsItsCo
         EXPECT_EQ(Logins("dave", logins + 2), logins + 2);
         EXPECT_EQ(main.notifying_, 0);
     }
+}
+
+TEST_F(MailCheck, AnImapMailboxShowsItsUnseenCountOnTheBoardAndStaysAsItWas) {
+    MainForm& main = Start("erin", "erinpw");
+    const QString before = dovecot->flags("erin");
+    for (const QString& server : {QStringLiteral("imap://127.0.0.1:%1").arg(dovecot->imapPort()),
+                                  QStringLiteral("imaps://127.0.0.1:%1").arg(dovecot->imapsPort())}) {
+        SCOPED_TRACE(server.toStdString());
+        prog::Pop3Server = server;
+        if (forms::MsgFormLoaded()) forms::MsgForm().Text2.SetText("99");
+        StopShowAfter(100);
+        Check(main);
+        EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? "" : std::get<0>(boxes[0]).toStdString());
+        ASSERT_TRUE(forms::MsgFormLoaded());
+        EXPECT_EQ(forms::MsgForm().Text2.Text(), "2");
+        EXPECT_EQ(dovecot->flags("erin").toStdString(), before.toStdString());
+    }
+    EXPECT_EQ(Opens(), 2);  // and the cat show ran for each
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
@@ -614,6 +634,40 @@ TEST_F(StalledServer, AnImpossibleCountOrAHangUpEndsTheCheckAtOnce) {
         if (c.box) {
             EXPECT_TRUE(boxes[0].contains(QStringLiteral("2147483647"))) << boxes[0].toStdString();
         }
+    }
+}
+
+// An IMAP check reads the count and makes no message call; a count past ten million, or a server gone
+// silent after the login, ends the check with the box (the silence after 30 s of virtual time).
+TEST_F(StalledServer, AnImapCountMakesNoMessageCallsAndSilenceOrAnAbsurdCountShowTheBox) {
+    MainForm& main = Start("[EXEINI]\r\nNUMBER2=0\r\nNUMBER3=1\r\n");
+    prog::Pop3Server = QString::fromStdString("imap://" + server.address());
+    const std::string loggedIn = "* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR] hi\r\na1 OK in\r\n";
+    struct Case {
+        std::string said;
+        const char* box;  // what the "エラー" box says; none when empty
+        int64_t waited;   // the least the check took
+    };
+    for (const Case& c : {Case{loggedIn + "* STATUS INBOX (UNSEEN 5)\r\na2 OK\r\n", "", 0},
+                          Case{loggedIn + "* STATUS INBOX (UNSEEN 10000001)\r\na2 OK\r\n", "10000001", 0},
+                          Case{loggedIn, "時間内に応答がありませんでした", 30000}}) {
+        SCOPED_TRACE(c.said);
+        const int connection = server.Taken();
+        At(100, [&] {
+            server.TakeWaiting();
+            server.Say(connection, c.said);
+        });
+        boxes.clear();
+        const int64_t calls = platform::NMailPop3MessageCalls();
+        const int64_t start = loop->Elapsed();
+        main.Command8_Click();
+        ASSERT_TRUE(FinishCheck());
+        EXPECT_GE(loop->Elapsed() - start, c.waited);
+        EXPECT_LT(loop->Elapsed() - start, c.waited + 2000);
+        EXPECT_EQ(platform::NMailPop3MessageCalls(), calls);
+        EXPECT_NE(server.Heard(connection).find("STATUS INBOX (UNSEEN)"), std::string::npos);
+        ASSERT_EQ(boxes.size(), std::string(c.box).empty() ? 0u : 1u);
+        if (!boxes.empty()) EXPECT_TRUE(boxes[0].contains(QString::fromUtf8(c.box))) << boxes[0].toStdString();
     }
 }
 

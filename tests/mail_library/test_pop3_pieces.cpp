@@ -44,7 +44,7 @@ TEST(Pop3Apop, DigestOfTheRfcExampleAndTimestampsOfGreetings) {
 }
 
 TEST(Pop3ServerText, HostsPortsAndTls) {
-    struct Case { const char* text; const char* host; int port; bool tls; };
+    struct Case { const char* text; const char* host; int port; bool tls; bool imap = false; };
     for (const Case& c : std::initializer_list<Case>{
              {"pop.example.org", "pop.example.org", 110, false},
              {" pop.example.org:995 ", "pop.example.org", 995, true},
@@ -55,15 +55,26 @@ TEST(Pop3ServerText, HostsPortsAndTls) {
              {"pop3s://127.0.0.1:2995", "127.0.0.1", 2995, true},
              {"POP3S://mail.example.org/", "mail.example.org", 995, true},
              {"pop3://mail.example.org:995", "mail.example.org", 995, true},
-             {"pop3://[::1]:110", "::1", 110, false}}) {
+             {"pop3://[::1]:110", "::1", 110, false},
+             // IMAP by its schemes or its well-known ports; a POP3 scheme wins over the port.
+             {"imap://mail.example.org", "mail.example.org", 143, false, true},
+             {"IMAPS://mail.example.org/", "mail.example.org", 993, true, true},
+             {"imap://127.0.0.1:993", "127.0.0.1", 993, true, true},
+             {"imap://127.0.0.1:1143", "127.0.0.1", 1143, false, true},
+             {"imaps://[::1]:1993", "::1", 1993, true, true},
+             {"mail.example.org:993", "mail.example.org", 993, true, true},
+             {"[::1]:143", "::1", 143, false, true},
+             {"pop3://mail.example.org:993", "mail.example.org", 993, false},
+             {"pop3s://mail.example.org:143", "mail.example.org", 143, true}}) {
         const auto a = parseServerText(c.text);
         ASSERT_TRUE(a) << c.text;
         EXPECT_EQ(a->host, c.host) << c.text;
         EXPECT_EQ(a->port, c.port) << c.text;
         EXPECT_EQ(a->implicitTls, c.tls) << c.text;
+        EXPECT_EQ(a->imap, c.imap) << c.text;
     }
     for (const char* bad : {"", "  ", "host:", ":110", "host:0", "host:65536", "host:12a", "[::1", "[::1]x",
-                            "[]:110", "a b", "host:110:1", "user@host", "pop3s://"}) {
+                            "[]:110", "a b", "host:110:1", "user@host", "pop3s://", "imaps://", "imap://host:0"}) {
         EXPECT_FALSE(parseServerText(bad)) << bad;
     }
     EXPECT_EQ(displayName(*parseServerText("[::1]:2110")), "[::1]:2110");

@@ -53,7 +53,8 @@ inline std::string lastFailure() {
     return platform::NMailGetMessage(0, text, &size) >= 0 ? std::string(text) : std::string();
 }
 
-// The program's order: connect; log in; for each message status, size, fetch with size + 1 bytes; close.
+// The program's order: connect; log in; for each message status, size, fetch with size + 1 bytes (POP3
+// only); close.
 // Events are handled between the calls, as a GUI thread may, which must not disturb the connection.
 inline Check runProgramCheck(const std::string& server, const std::string& user, const std::string& password,
                              bool apop = false) {
@@ -66,7 +67,9 @@ inline Check runProgramCheck(const std::string& server, const std::string& user,
     check.count = platform::NMailPop3Authenticate(check.handle, user, password, apop ? -1 : 0);
     if (check.count < 0) check.failure = lastFailure();
     check.refusal = platform::NMailPop3LoginRefusal(check.handle, &check.waitSeconds);
-    for (int32_t n = 1; n <= check.count; ++n) {
+    // As the program does, an IMAP server's count is not walked: it downloads nothing.
+    const int32_t messages = platform::NMailIsImap(check.handle) ? 0 : check.count;
+    for (int32_t n = 1; n <= messages; ++n) {
         std::vector<GuardedBuffer> texts(4, GuardedBuffer(platform::NMailBufferSize()));
         CheckedMail mail;
         mail.statusResult = platform::NMailPop3GetMailStatus(check.handle, n, texts[0].data(), texts[1].data(),

@@ -81,6 +81,8 @@ DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
     }
     pop3Port_ = freePort();
     pop3sPort_ = freePort();
+    imapPort_ = freePort();
+    imapsPort_ = freePort();
     // Dovecot 2.4 (Debian 13) refuses a 2.3 configuration (Debian 12): it must open with its version
     // settings, and several settings were renamed. The listeners and services read the same in both
     // (2.4 has no address of a listener's own: both listen where "listen" says).
@@ -92,7 +94,7 @@ DovecotServer::DovecotServer(const std::map<QString, QString>& users) {
         QString(R"(base_dir = %1/run
 state_dir = %1/state
 log_path = %1/dovecot.log
-protocols = pop3
+protocols = pop3 imap
 listen = 127.0.0.1
 service pop3-login {
   inet_listener pop3 {
@@ -103,7 +105,16 @@ service pop3-login {
     ssl = yes
   }
 }
-auth_mechanisms = plain login apop
+service imap-login {
+  inet_listener imap {
+    port = %4
+  }
+  inet_listener imaps {
+    port = %5
+    ssl = yes
+  }
+}
+auth_mechanisms = plain login apop cram-md5 scram-sha-256
 auth_failure_delay = 0 secs
 service anvil {
   unix_listener anvil-auth-penalty {
@@ -111,7 +122,7 @@ service anvil {
   }
 }
 ssl = yes
-)").arg(d).arg(pop3Port_).arg(pop3sPort_) +
+)").arg(d).arg(pop3Port_).arg(pop3sPort_).arg(imapPort_).arg(imapsPort_) +
         (v24 ? QString(R"(auth_allow_cleartext = yes
 passdb passwd-file {
   passwd_file_path = %1/passwd
@@ -170,17 +181,25 @@ bool DovecotServer::renewCertificate() {
     return error_.isEmpty();
 }
 
+QString DovecotServer::flags(const QString& user) const {
+    QProcess p;
+    p.start(QFileInfo::exists("/usr/bin/doveadm") ? "/usr/bin/doveadm" : "doveadm",
+            {"-c", dir_.path() + "/dovecot.conf", "fetch", "-u", user, "uid flags", "mailbox", "INBOX", "all"});
+    if (!p.waitForFinished(30'000)) return "doveadm did not answer";
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
 void DovecotServer::launch() {
     const QString d = dir_.path();
     const QString program = QFileInfo::exists("/usr/sbin/dovecot") ? "/usr/sbin/dovecot" : "dovecot";
     dovecot_.start(program, {"-F", "-c", d + "/dovecot.conf"});
     if (!dovecot_.waitForStarted(10'000)) {
-        error_ = "dovecot did not start (package dovecot-pop3d, run as root): " + dovecot_.errorString();
+        error_ = "dovecot did not start (packages dovecot-pop3d and dovecot-imapd, run as root): " + dovecot_.errorString();
         return;
     }
     // Bounded polling until both listeners answer, or the server gave up.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!(accepts(pop3Port_) && accepts(pop3sPort_))) {
+    while (!(accepts(pop3Port_) && accepts(pop3sPort_) && accepts(imapPort_) && accepts(imapsPort_))) {
         if (dovecot_.state() != QProcess::Running || std::chrono::steady_clock::now() > deadline) {
             error_ = "dovecot is not listening: " + dovecot_.readAllStandardError() + log();
             return;
@@ -203,13 +222,14 @@ QString DovecotServer::log() const {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-void DovecotServer::deliver(const QString& user, const QByteArray& message) {
+void DovecotServer::deliver(const QString& user, const QByteArray& message, bool seen) {
     const int n = ++delivered_;
     const QString name = QString("%1.%2.vellumine").arg(1'700'000'000 + n).arg(n, 6, 10, QChar('0'));
     const QString tmp = dir_.path() + "/home/" + user + "/Maildir/tmp/" + name;
     writeFile(tmp, message);
     chown(QFile::encodeName(tmp).constData(), kMailUid, kMailUid);
-    QFile::rename(tmp, dir_.path() + "/home/" + user + "/Maildir/new/" + name);
+    // A message already read lies in cur/ with the Seen flag in its name, as Dovecot keeps it.
+    QFile::rename(tmp, dir_.path() + "/home/" + user + (seen ? "/Maildir/cur/" + name + ":2,S" : "/Maildir/new/" + name));
 }
 
 }  // namespace testsupport

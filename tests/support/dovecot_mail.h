@@ -1,5 +1,5 @@
 #pragma once
-// A Dovecot POP3 server of our own on loopback, started from a private configuration in a temp folder.
+// A Dovecot POP3 and IMAP server of our own on loopback, started from a private configuration in a temp folder.
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
@@ -17,14 +17,19 @@ public:
     const QString& error() const { return error_; }
     int pop3Port() const { return pop3Port_; }    // plain, with STLS offered
     int pop3sPort() const { return pop3sPort_; }  // TLS from the start
+    int imapPort() const { return imapPort_; }    // plain, with STARTTLS offered
+    int imapsPort() const { return imapsPort_; }  // TLS from the start
     QString certificate() const { return dir_.path() + "/cert.pem"; }
     // Its SHA-256 as openssl prints it: upper-case hex pairs joined by colons.
     QString fingerprint() const;
     QString log() const;
     // A new self-signed certificate (another key too), served from the same ports after a restart.
     bool renewCertificate();
-    // Puts a message into the user's Maildir/new; messages are numbered in the order delivered.
-    void deliver(const QString& user, const QByteArray& message);
+    // Puts a message into the user's Maildir/new (seen: into cur/, flagged as read); messages are
+    // numbered in the order delivered.
+    void deliver(const QString& user, const QByteArray& message, bool seen = false);
+    // Every message of the user's INBOX with its flags, as doveadm tells them (its errors too).
+    QString flags(const QString& user) const;
 
 private:
     bool makeCertificate();
@@ -34,7 +39,7 @@ private:
     QTemporaryDir dir_;
     QProcess dovecot_;
     QString error_;
-    int pop3Port_ = 0, pop3sPort_ = 0, delivered_ = 0;
+    int pop3Port_ = 0, pop3sPort_ = 0, imapPort_ = 0, imapsPort_ = 0, delivered_ = 0;
 };
 
 }  // namespace testsupport
