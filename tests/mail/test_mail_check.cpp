@@ -348,8 +348,8 @@ TEST_F(MailCheck, AnUnverifiedCertificateIsKeptForItsServerOnlyWhenTheUserTrusts
     const QString server = QStringLiteral("127.0.0.1:%1").arg(dovecot->pop3Port());
     const QString file = QStringLiteral("★MailData/iniCert.ini");
     const QString first = dovecot->fingerprint();
-    const auto logins = [] { return dovecot->log().count("user=<alice>"); };
-    const qsizetype before = logins();
+    const auto logins = [] { return Logins("alice", 0); };
+    const int before = logins();
 
     // No: nothing kept, no login, nothing more shown.
     Check(main);
@@ -380,7 +380,7 @@ TEST_F(MailCheck, AnUnverifiedCertificateIsKeptForItsServerOnlyWhenTheUserTrusts
     StopShowAfter(100);
     Check(main);
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(logins(), before + 2);
+    EXPECT_EQ(Logins("alice", before + 2), before + 2);  // its log may lag the check
     prog::Pop3Server = QStringLiteral("localhost:%1").arg(dovecot->pop3Port());  // the same, by another name
     answer = core::vbNo;
     Check(main);
@@ -409,7 +409,7 @@ TEST_F(MailCheck, AnUnverifiedCertificateIsKeptForItsServerOnlyWhenTheUserTrusts
     Check(main);
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(folder.read(file), ("[" + server + "]\r\nSHA256=" + second + "\r\n").toUtf8());
-    EXPECT_EQ(logins(), before + 3);
+    EXPECT_EQ(Logins("alice", before + 3), before + 3);
 }
 
 TEST_F(MailCheck, ATrustThatCannotBeSavedIsSaidSoAndHoldsForThisRun) {
@@ -667,7 +667,9 @@ TEST_F(StalledServer, AnImapCountMakesNoMessageCallsAndSilenceOrAnAbsurdCountSho
         EXPECT_EQ(platform::NMailPop3MessageCalls(), calls);
         EXPECT_NE(server.Heard(connection).find("STATUS INBOX (UNSEEN)"), std::string::npos);
         ASSERT_EQ(boxes.size(), std::string(c.box).empty() ? 0u : 1u);
-        if (!boxes.empty()) EXPECT_TRUE(boxes[0].contains(QString::fromUtf8(c.box))) << boxes[0].toStdString();
+        if (!boxes.empty()) {
+            EXPECT_TRUE(boxes[0].contains(QString::fromUtf8(c.box))) << boxes[0].toStdString();
+        }
     }
 }
 

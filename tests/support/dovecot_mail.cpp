@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 #include <arpa/inet.h>
 #include <chrono>
 #include <netinet/in.h>
@@ -177,6 +178,13 @@ QString DovecotServer::fingerprint() const {
 
 bool DovecotServer::renewCertificate() {
     stop();
+    // Its login processes may outlive the master for a moment: the new server must be the one that
+    // answers on these ports, not the old one with the old certificate.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((accepts(pop3Port_) || accepts(pop3sPort_) || accepts(imapPort_) || accepts(imapsPort_)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        QThread::msleep(20);
+    }
     if (makeCertificate()) launch();
     return error_.isEmpty();
 }
