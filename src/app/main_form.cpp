@@ -9,6 +9,7 @@
 #include "core/beside.h"
 #include "core/numbers.h"
 #include "core/program.h"
+#include "settings/account.h"
 #include "platform/mci.h"
 #include "platform/nmail.h"
 #include "platform/process.h"
@@ -184,6 +185,8 @@ void MainForm::Form_Load() {
     platform::NMailSetOption(1, 8192);
     // 5. No server yet: ask for it.
     if (prog::Pop3Server.isEmpty()) forms::OptionForm().Show();
+    // A password an older run kept in the file goes into the keyring, where there is one.
+    settings::MoveFilePasswordToKeyring();
     // 6. No account yet: ask for it.
     ::IdPassForm& account = forms::IdPassForm();
     if (account.IdText.Text().isEmpty() || account.PassText.Text().isEmpty()) account.Show();

@@ -61,7 +61,7 @@ int32_t MainForm::TalkToServer() {
         mail::PinTrustedCertificate();
         int32_t handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
         if (handle != -1) {
-            const settings::Account stored = settings::ReadStoredAccount();
+            const settings::Account stored = settings::ReadAccount();
             // An account typed and taken with OK but not saved still counts, until one is saved.
             const settings::Account account = stored.Complete() ? stored : settings::LastAcceptedAccount();
             const settings::Account use = account.Complete() ? account : stored;

@@ -1,0 +1,40 @@
+#pragma once
+// A real Secret Service for one test: a private D-Bus session bus (it starts no service by itself)
+// with gnome-keyring-daemon on it, its keyring unlocked with a test password and kept in a scratch
+// HOME. The process's DBUS_SESSION_BUS_ADDRESS names the bus while the session lives, and is put back
+// to "disabled:" (no bus) afterwards.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "support/temp_folder.h"
+
+namespace testsupport {
+
+class KeyringSession {
+public:
+    explicit KeyringSession(bool withKeyring = true);
+    ~KeyringSession();
+    // Why the session could not be set up; empty when it runs.
+    QString error() const { return error_; }
+
+    // The keyring's own command-line tool, on this bus: what it prints.
+    QByteArray SecretTool(const QStringList& arguments) const;
+    // The password stored for the program's user, as secret-tool finds it (empty when none).
+    QByteArray Lookup(const QString& user) const;
+    // Locks the default collection, as logging out of the wallet does. No prompter runs on this bus,
+    // so an unlock asked for afterwards ends refused.
+    bool Lock();
+    // Ends the keyring daemon: the bus stays, with no Secret Service on it.
+    void EndKeyring();
+
+private:
+    TempFolder home_;
+    QByteArray address_;
+    qint64 busPid_ = 0;
+    qint64 keyringPid_ = 0;
+    QByteArray savedHome_;
+    QString error_;
+};
+
+}  // namespace testsupport
