@@ -22,6 +22,7 @@
 #include "settings/set_form.h"
 #include "support/dovecot_mail.h"
 #include "support/hand_server.h"
+#include "support/keyring_session.h"
 #include "support/program_fixture.h"
 
 using testsupport::ProgramTest;
@@ -304,6 +305,21 @@ TEST_F(MailCheck, AnAccountTakenWithOkButNotSavedIsUsedUntilOneIsSaved) {
     ASSERT_TRUE(forms::MsgFormLoaded());
     EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
     EXPECT_FALSE(forms::IdPassForm().Visible());
+}
+
+TEST_F(MailCheck, AnOldFilesPasswordMovesIntoTheKeyringAtStartAndTheCheckLogsInWithIt) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    MainForm& main = Start("alice", "alicepw");
+    EXPECT_EQ(keyring.Lookup("alice"), "alicepw");
+    EXPECT_EQ(folder.read(IdPassName()), "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\n");
+    const int before = Logins("alice", 0);
+    StopShowAfter(100);
+    Check(main);
+    ASSERT_TRUE(forms::MsgFormLoaded());
+    EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
+    EXPECT_EQ(Logins("alice", before + 1), before + 1);
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
