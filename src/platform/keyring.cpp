@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusReply>
 #include <QEvent>
 
 #include <atomic>
@@ -74,15 +73,11 @@ bool KeyringPresent() {
     bool present = false;
     {
         QDBusConnection bus = QDBusConnection::connectToBus(address, name);
-        if (bus.isConnected() && bus.interface()) {
+        // Running, not merely startable: a bus that could start a keyring daemon on demand (a bare X
+        // session with the package installed) has no keyring of the person's, and starting one there
+        // would only ask them to make one.
+        if (bus.isConnected() && bus.interface())
             present = bus.interface()->isServiceRegistered(QString::fromLatin1(kServiceName)).value();
-            if (!present) {
-                // A bus that would start one on the first call counts as well.
-                const QDBusReply<QStringList> activatable =
-                    bus.interface()->call(QStringLiteral("ListActivatableNames"));
-                present = activatable.isValid() && activatable.value().contains(QString::fromLatin1(kServiceName));
-            }
-        }
     }
     QDBusConnection::disconnectFromBus(name);
     return present;

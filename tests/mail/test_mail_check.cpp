@@ -311,6 +311,7 @@ TEST_F(MailCheck, AnOldFilesPasswordMovesIntoTheKeyringAtStartAndTheCheckLogsInW
     testsupport::KeyringSession keyring;
     ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
     MainForm& main = Start("alice", "alicepw");
+    loop->DoEvents(0);  // the move runs once start-up is over
     EXPECT_EQ(keyring.Lookup("alice"), "alicepw");
     EXPECT_EQ(folder.read(IdPassName()), "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\n");
     const int before = Logins("alice", 0);

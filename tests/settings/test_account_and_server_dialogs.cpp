@@ -167,6 +167,7 @@ TEST_F(KeyringAccount, APasswordLeftInTheFileMovesIntoTheKeyringAtStartAndTheOth
     Start();
     WriteIdPass("; saved by hand\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=secret \xe7\x8c\xab\r\nNAME3=1\r\nX = y \r\n");
     forms::MainForm();
+    loop->DoEvents(0);  // the move runs once start-up is over
     EXPECT_EQ(IdPass(), "; saved by hand\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\nX = y \r\n");
     EXPECT_EQ(keyring->Lookup("alice"), "secret \xe7\x8c\xab");
     EXPECT_FALSE(Dialog().Visible());  // the account is complete: nothing to ask
