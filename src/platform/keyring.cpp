@@ -87,16 +87,20 @@ KeyringStatus KeyringStorePassword(const QString& label, const QString& user, co
     const QByteArray l = label.toUtf8(), u = user.toUtf8(), p = password.toUtf8();
     const std::shared_ptr<Job> job = RunJob([l, u, p](Job& j) {
         GError* error = nullptr;
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
         // A locked collection takes no item: it is unlocked first, through the keyring's own prompt.
         SecretCollection* collection =
-            secret_collection_for_alias_sync(nullptr, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error);
+            service ? secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                                       nullptr, &error)
+                    : nullptr;
         if (collection && secret_collection_get_locked(collection)) {
             GList* objects = g_list_append(nullptr, collection);
-            secret_service_unlock_sync(nullptr, objects, nullptr, nullptr, &error);
+            secret_service_unlock_sync(service, objects, nullptr, nullptr, &error);
             g_list_free(objects);
             if (secret_collection_get_locked(collection)) j.status = KeyringStatus::Refused;
         }
         if (collection) g_object_unref(collection);
+        if (service) g_object_unref(service);
         if (!error && j.status != KeyringStatus::Refused) {
             const bool stored =
                 secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, l.constData(), p.constData(), nullptr,

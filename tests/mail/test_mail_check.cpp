@@ -323,6 +323,36 @@ TEST_F(MailCheck, AnOldFilesPasswordMovesIntoTheKeyringAtStartAndTheCheckLogsInW
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(MailCheck, WhileALockedKeyringAsksToBeUnlockedTheClockGoesOnAndAClosedPromptAsksForTheAccount) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    MainForm& main = Start("alice", "alicepw");
+    loop->DoEvents(0);  // the move into the keyring
+    ASSERT_EQ(keyring.Lookup("alice"), "alicepw");
+    ASSERT_TRUE(keyring.Lock());
+    ASSERT_TRUE(keyring.HoldPrompts());
+    const int before = Logins("alice", 0);
+    std::set<QString> times;
+    core::Timer probe(1000);
+    probe.OnTimer = [&] { times.insert(main.Text3.Text()); };
+
+    main.Command8_Click();
+    // The keyring asks (its prompt is held open); meanwhile the clock runs on.
+    ASSERT_TRUE(loop->RunUntil([&] { return keyring.PromptsBegun() > 0; }, 60000));
+    loop->SetNetworkGraceMs(0);
+    loop->RunFor(5000);
+    EXPECT_GE(times.size(), 4u);
+    EXPECT_FALSE(forms::IdPassFormLoaded() && forms::IdPassForm().Visible());
+
+    // The prompt closed without an answer: no password, so the dialog asks and nobody logs in.
+    keyring.EndPrompts();
+    Finish();
+    EXPECT_TRUE(forms::IdPassForm().Visible());
+    EXPECT_EQ(forms::IdPassForm().PassText.Text(), "");
+    EXPECT_EQ(Logins("alice", before), before);
+    EXPECT_FALSE(forms::MsgFormLoaded());
+}
+
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
     MainForm& main = Start("alice", "alicepw");
     prog::Pop3Server = "";

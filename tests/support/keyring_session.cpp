@@ -31,6 +31,7 @@ const char kBusConfig[] = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-B
 )";
 
 const QString kLook = QStringLiteral("keyring-session-test");
+const QString kPrompter = QStringLiteral("keyring-session-prompter");
 
 }  // namespace
 
@@ -84,6 +85,7 @@ KeyringSession::KeyringSession(bool withKeyring) {
 }
 
 KeyringSession::~KeyringSession() {
+    EndPrompts();
     EndKeyring();
     if (busPid_ > 0) ::kill(pid_t(busPid_), SIGTERM);
     qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
@@ -117,6 +119,20 @@ bool KeyringSession::Lock() {
     const QDBusMessage reply = look.call(call, QDBus::Block, 30000);
     QDBusConnection::disconnectFromBus(kLook);
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+bool KeyringSession::HoldPrompts() {
+    prompter_ = std::make_unique<HeldPrompter>();
+    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(address_), kPrompter);
+    return bus.registerObject(QStringLiteral("/org/gnome/keyring/Prompter"), prompter_.get(),
+                              QDBusConnection::ExportAllSlots) &&
+           bus.registerService(QStringLiteral("org.gnome.keyring.SystemPrompter"));
+}
+
+void KeyringSession::EndPrompts() {
+    if (!prompter_) return;
+    QDBusConnection::disconnectFromBus(kPrompter);
+    prompter_.reset();
 }
 
 void KeyringSession::EndKeyring() {

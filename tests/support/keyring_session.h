@@ -4,12 +4,31 @@
 // HOME. The process's DBUS_SESSION_BUS_ADDRESS names the bus while the session lives, and is put back
 // to "disabled:" (no bus) afterwards.
 #include <QByteArray>
+#include <QDBusObjectPath>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
 
 #include "support/temp_folder.h"
 
 namespace testsupport {
+
+// Stands in for the desktop's unlock window (the keyring's system prompter): it takes each prompt the
+// keyring begins and never answers it, like a person who has not decided yet.
+class HeldPrompter : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.keyring.internal.Prompter")
+public:
+    std::atomic<int> begun{0};
+public slots:
+    void BeginPrompting(const QDBusObjectPath&) { ++begun; }
+    void PerformPrompt(const QDBusObjectPath&, const QString&, const QVariantMap&, const QString&) {}
+    void StopPrompting(const QDBusObjectPath&) {}
+};
 
 class KeyringSession {
 public:
@@ -25,6 +44,11 @@ public:
     // Locks the default collection, as logging out of the wallet does. No prompter runs on this bus,
     // so an unlock asked for afterwards ends refused.
     bool Lock();
+    // From now on the keyring's unlock prompts are held unanswered (HeldPrompter) until
+    // EndPrompts, which closes the prompter as a person closing the window would.
+    bool HoldPrompts();
+    int PromptsBegun() const { return prompter_ ? prompter_->begun.load() : 0; }
+    void EndPrompts();
     // Ends the keyring daemon: the bus stays, with no Secret Service on it.
     void EndKeyring();
 
@@ -35,6 +59,7 @@ private:
     qint64 keyringPid_ = 0;
     QByteArray savedHome_;
     QString error_;
+    std::unique_ptr<HeldPrompter> prompter_;
 };
 
 }  // namespace testsupport
