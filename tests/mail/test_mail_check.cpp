@@ -351,6 +351,16 @@ TEST_F(MailCheck, WhileALockedKeyringAsksToBeUnlockedTheClockGoesOnAndAClosedPro
     EXPECT_EQ(forms::IdPassForm().PassText.Text(), "");
     EXPECT_EQ(Logins("alice", before), before);
     EXPECT_FALSE(forms::MsgFormLoaded());
+
+    // Cancelled by the person: one prompt for one check, not a second one right after it.
+    forms::IdPassForm().Unload();
+    Settle();
+    ASSERT_TRUE(keyring.HoldPrompts());
+    keyring.CancelPrompts();
+    Check(main);
+    EXPECT_EQ(keyring.PromptsBegun(), 1);
+    EXPECT_TRUE(forms::IdPassForm().Visible());
+    EXPECT_EQ(Logins("alice", before), before);
 }
 
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {

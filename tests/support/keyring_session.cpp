@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -119,6 +120,13 @@ bool KeyringSession::Lock() {
     const QDBusMessage reply = look.call(call, QDBus::Block, 30000);
     QDBusConnection::disconnectFromBus(kLook);
     return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+void HeldPrompter::BeginPrompting(const QDBusObjectPath&, const QDBusMessage& call) {
+    ++begun;
+    if (hold) return;
+    call.setDelayedReply(true);
+    QDBusConnection(kPrompter).send(call.createErrorReply(QDBusError::Failed, QStringLiteral("closed")));
 }
 
 bool KeyringSession::HoldPrompts() {

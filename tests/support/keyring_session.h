@@ -4,6 +4,7 @@
 // HOME. The process's DBUS_SESSION_BUS_ADDRESS names the bus while the session lives, and is put back
 // to "disabled:" (no bus) afterwards.
 #include <QByteArray>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
@@ -24,8 +25,9 @@ class HeldPrompter : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.gnome.keyring.internal.Prompter")
 public:
     std::atomic<int> begun{0};
+    bool hold = true;  // false: each prompt is closed at once, as a person cancelling it
 public slots:
-    void BeginPrompting(const QDBusObjectPath&) { ++begun; }
+    void BeginPrompting(const QDBusObjectPath&, const QDBusMessage& call);
     void PerformPrompt(const QDBusObjectPath&, const QString&, const QVariantMap&, const QString&) {}
     void StopPrompting(const QDBusObjectPath&) {}
 };
@@ -48,6 +50,8 @@ public:
     // EndPrompts, which closes the prompter as a person closing the window would.
     bool HoldPrompts();
     int PromptsBegun() const { return prompter_ ? prompter_->begun.load() : 0; }
+    // Answers each later prompt as closed at once, as a person would, counting them.
+    void CancelPrompts() { if (prompter_) prompter_->hold = false; }
     void EndPrompts();
     // Ends the keyring daemon: the bus stays, with no Secret Service on it.
     void EndKeyring();
