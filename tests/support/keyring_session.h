@@ -52,6 +52,8 @@ public:
     int PromptsBegun() const { return prompter_ ? prompter_->begun.load() : 0; }
     // Answers each later prompt as closed at once, as a person would, counting them.
     void CancelPrompts() { if (prompter_) prompter_->hold = false; }
+    // Holds each later prompt again.
+    void HoldLaterPrompts() { if (prompter_) prompter_->hold = true; }
     void EndPrompts();
     // Ends the keyring daemon: the bus stays, with no Secret Service on it.
     void EndKeyring();
