@@ -30,6 +30,7 @@ packages=(
   qt6-base-dev
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic libxcb1-dev
+  libsecret-1-dev  # the desktop's keyring for the saved password
 )
 if [[ $kind == package || $kind == test ]]; then
   # CPack's DEB generator: dpkg-shlibdeps for the dependencies, file to find what to strip.
@@ -38,6 +39,7 @@ fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d dovecot-imapd openssl curl dbus-daemon
+             gnome-keyring libsecret-tools  # a real keyring in the tests' private session bus
              dbus-x11  # dbus-launch: libdbus's X11 autolaunch, which the program must not set off
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
              xfwm4  # Xfce's window manager, which hands the focus to windows that would take it

@@ -62,11 +62,15 @@ int32_t MainForm::TalkToServer() {
         mail::PinTrustedCertificate();
         int32_t handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
         if (handle != -1) {
-            const settings::Account stored = settings::ReadStoredAccount();
+            // A dialog loaded just now has read the account itself: reading it again would ask a locked
+            // keyring a second time right after the person refused it.
+            const bool loaded = forms::IdPassFormLoaded();
+            ::IdPassForm& dialog = forms::IdPassForm();
+            const settings::Account stored =
+                loaded ? settings::ReadAccount() : settings::Account{dialog.IdText.Text(), dialog.PassText.Text()};
             // An account typed and taken with OK but not saved still counts, until one is saved.
             const settings::Account account = stored.Complete() ? stored : settings::LastAcceptedAccount();
             const settings::Account use = account.Complete() ? account : stored;
-            ::IdPassForm& dialog = forms::IdPassForm();
             dialog.IdText.SetText(use.id);
             dialog.PassText.SetText(use.password);
             prog::PopUserId = use.id;

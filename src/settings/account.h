@@ -3,6 +3,8 @@
 #include <QString>
 #include <optional>
 
+#include "settings/profile_keys.h"
+
 namespace settings {
 
 struct Account {
@@ -14,6 +16,20 @@ struct Account {
 // "NAME" and "NAME2" of iniIdPass.ini as they are now (empty texts when missing); or the account
 // whose save failed in this run, which stays in use in place of what the file still holds.
 Account ReadStoredAccount();
+
+// The stored account, with the password the desktop's keyring keeps for the ID when the file holds
+// none. A keyring that stays locked, has nothing or has gone away gives no password.
+Account ReadAccount();
+
+// What OK with the save box ticked does. Where a keyring answers, the password goes there and the
+// file gets the ID, an empty "NAME2" and "NAME3" = "1"; without one, the file gets all three as
+// always. An account the keyring or the file did not take stays in use for this run.
+Saved SaveAccount(const Account& account);
+
+// A password an older run left in the file moves into the keyring, when one answers: stored, read
+// back identical, and only then emptied in the file. Otherwise nothing changes, to be tried again at
+// the next start.
+void MoveFilePasswordToKeyring();
 
 // The account the account dialog could not save (nullopt once a save has landed).
 void SetUnsavedAccount(std::optional<Account> account);

@@ -36,7 +36,7 @@ IdPassForm::IdPassForm()
 }
 
 void IdPassForm::Form_Load() {
-    const settings::Account stored = settings::ReadStoredAccount();
+    const settings::Account stored = settings::ReadAccount();
     IdText.SetText(stored.id);
     PassText.SetText(stored.password);
 }
@@ -46,11 +46,7 @@ void IdPassForm::OKCommand_Click() {
     prog::PopPassword = PassText.Text();
     settings::SetLastAcceptedAccount({IdText.Text(), PassText.Text()});
     if (Check1.Value() == 1) {
-        // The three keys in one replacement: a killed program never leaves a new ID with an old password.
-        const settings::Saved saved = settings::WriteKeys(
-            paths::kIdPassFile, {{"NAME", IdText.Text()}, {"NAME2", PassText.Text()}, {"NAME3", QStringLiteral("1")}});
-        settings::SetUnsavedAccount(saved.ok ? std::nullopt
-                                             : std::optional<settings::Account>({IdText.Text(), PassText.Text()}));
+        const settings::Saved saved = settings::SaveAccount({IdText.Text(), PassText.Text()});
         settings::ReportFailedSave(saved, QStringLiteral("IDとパスワード"), settings::SavedFileName(paths::kIdPassFile));
     } else {
         // Only the choice not to save, which nothing reads back: a failure loses nothing worth a box.

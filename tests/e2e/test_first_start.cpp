@@ -7,6 +7,7 @@
 #include "e2e/desktop.h"
 #include "e2e/program.h"
 #include "support/dovecot_mail.h"
+#include "support/keyring_session.h"
 
 using namespace e2e;
 
@@ -82,6 +83,43 @@ TEST_F(FirstStart, BothDialogsOpenAndWhatIsTypedIsSaved) {
 
     // What was typed works at once: a manual check logs in (with APOP) and finds the message.
     MoveMouse({150, 650});  // where a ghost cat would not cover anything we look at
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    EXPECT_TRUE(WaitForWindow(QStringLiteral("新着お知らせボード")).has_value())
+        << "no notice board after the check; Dovecot says:\n"
+        << dovecot.log().toStdString();
+}
+
+TEST_F(FirstStart, WithAKeyringTheSavedPasswordLivesThereAndTheCheckLogsInWithIt) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "Open Sesame 42"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    dovecot.deliver("alice", MailMessage(1));
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    options.sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const auto account = WaitForWindow(kAccountTitle);
+    ASSERT_TRUE(account) << "no account dialog";
+
+    Activate(*account);
+    Type("alice");
+    Keys({"Tab"});
+    Type("Open Sesame 42");
+    Keys({"Tab", "Tab", "Tab", "space"});  // the save check box, ticked
+    Keys({"shift+Tab", "shift+Tab", "Return"});  // back to OK, pressed
+    ASSERT_TRUE(WaitUntilGone(kAccountTitle)) << "the account dialog stayed open";
+    EXPECT_EQ(folder.read("★MailData/iniIdPass.ini").toStdString(), std::string("[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n"));
+    EXPECT_EQ(keyring.Lookup("alice").toStdString(), "Open Sesame 42");
+
+    // The check finds the password in the keyring and logs in.
+    MoveMouse({150, 650});
     ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
     EXPECT_TRUE(WaitForWindow(QStringLiteral("新着お知らせボード")).has_value())
         << "no notice board after the check; Dovecot says:\n"

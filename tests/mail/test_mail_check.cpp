@@ -22,6 +22,7 @@
 #include "settings/set_form.h"
 #include "support/dovecot_mail.h"
 #include "support/hand_server.h"
+#include "support/keyring_session.h"
 #include "support/program_fixture.h"
 
 using testsupport::ProgramTest;
@@ -324,6 +325,64 @@ TEST_F(MailCheck, AnAccountTakenWithOkButNotSavedIsUsedUntilOneIsSaved) {
     ASSERT_TRUE(forms::MsgFormLoaded());
     EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
     EXPECT_FALSE(forms::IdPassForm().Visible());
+}
+
+TEST_F(MailCheck, AnOldFilesPasswordMovesIntoTheKeyringAtStartAndTheCheckLogsInWithIt) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    MainForm& main = Start("alice", "alicepw");
+    loop->DoEvents(0);  // the move runs once start-up is over
+    EXPECT_EQ(keyring.Lookup("alice"), "alicepw");
+    EXPECT_EQ(folder.read(IdPassName()), "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\n");
+    const int before = Logins("alice", 0);
+    StopShowAfter(100);
+    Check(main);
+    ASSERT_TRUE(forms::MsgFormLoaded());
+    EXPECT_EQ(forms::MsgForm().Text2.Text(), "3");
+    EXPECT_EQ(Logins("alice", before + 1), before + 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MailCheck, ALockedKeyringIsAskedOncePerCheckAndTheClockGoesOnWhileItAsks) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    MainForm& main = Start("alice", "alicepw");
+    loop->DoEvents(0);  // the move into the keyring
+    ASSERT_EQ(keyring.Lookup("alice"), "alicepw");
+    ASSERT_TRUE(keyring.Lock());
+    ASSERT_TRUE(keyring.HoldPrompts());
+    const int before = Logins("alice", 0);
+    forms::IdPassForm().Unload();  // loaded at start-up with the file's password: the check loads it anew
+    Settle();
+
+    // Cancelled by the person: no password, so the dialog asks and nobody logs in; and one prompt
+    // for one check, not a second one right after it.
+    keyring.CancelPrompts();
+    Check(main);
+    EXPECT_EQ(keyring.PromptsBegun(), 1);
+    EXPECT_TRUE(forms::IdPassForm().Visible());
+    EXPECT_EQ(forms::IdPassForm().PassText.Text(), "");
+    EXPECT_EQ(Logins("alice", before), before);
+    EXPECT_FALSE(forms::MsgFormLoaded());
+    forms::IdPassForm().Unload();
+    Settle();
+
+    // A prompt left open: the clock runs on meanwhile, and the check waits.
+    keyring.HoldLaterPrompts();
+    std::set<QString> times;
+    core::Timer probe(1000);
+    probe.OnTimer = [&] { times.insert(main.Text3.Text()); };
+    main.Command8_Click();
+    ASSERT_TRUE(loop->RunUntil([&] { return keyring.PromptsBegun() > 1; }, 60000));
+    loop->SetNetworkGraceMs(0);
+    loop->RunFor(5000);
+    EXPECT_GE(times.size(), 4u);
+    EXPECT_FALSE(forms::IdPassFormLoaded() && forms::IdPassForm().Visible());
+    // Closed without an answer: as cancelled.
+    keyring.EndPrompts();
+    Finish();
+    EXPECT_TRUE(forms::IdPassForm().Visible());
+    EXPECT_EQ(Logins("alice", before), before);
 }
 
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {

@@ -19,6 +19,7 @@
 #include "platform/window.h"
 #include "settings/id_pass_form.h"
 #include "settings/option_form.h"
+#include "support/keyring_session.h"
 #include "support/program_fixture.h"
 
 using testsupport::ProgramTest;
@@ -33,6 +34,27 @@ protected:
     }
     QByteArray IdPass() const { return folder.read(IdPassName()); }
     IdPassForm& Dialog() { return forms::IdPassForm(); }
+};
+
+// The account dialog on a desktop with a keyring (or with a session bus but none on it).
+class KeyringAccount : public AccountDialog {
+protected:
+    std::unique_ptr<testsupport::KeyringSession> keyring;
+    void Start(bool withKeyring = true) {
+        keyring = std::make_unique<testsupport::KeyringSession>(withKeyring);
+        ASSERT_TRUE(keyring->error().isEmpty()) << keyring->error().toStdString();
+    }
+    void TearDown() override {
+        AccountDialog::TearDown();
+        keyring.reset();
+    }
+    void SaveWithOk(const QString& id, const QString& password, bool save = true) {
+        Dialog().IdText.SetText(id);
+        Dialog().PassText.SetText(password);
+        Dialog().Check1.SetValue(save ? 1 : 0);
+        Dialog().OKCommand.Press();
+        Settle();
+    }
 };
 
 class ServerDialog : public ProgramTest {
@@ -119,6 +141,77 @@ TEST_F(AccountDialog, LongUserIdReadsBackAsItsFirst255Bytes) {
     EXPECT_EQ(Dialog().IdText.Text(), id.left(255));
     // Never half a character: 85 whole characters of three bytes each.
     EXPECT_EQ(Dialog().PassText.Text(), QString(85, QChar(u'鍵')));
+}
+
+TEST_F(KeyringAccount, OkWithSaveKeepsThePasswordInTheKeyringAndOkWithoutSaveKeepsItThere) {
+    Start();
+    forms::MainForm();
+    const QString password = QStringLiteral("pässwörd 猫");
+    SaveWithOk("bob", password);
+    EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=bob\r\nNAME2=\r\nNAME3=1\r\n");
+    EXPECT_EQ(keyring->Lookup("bob"), password.toUtf8());
+    // Recognisable in the keyring's own tool: the program, the server and the ID.
+    EXPECT_TRUE(keyring->SecretTool({"search", "application", "vellumine"})
+                    .contains("label = Vellumine: POP3 pop.example.org (ID bob)"));
+    EXPECT_EQ(Dialog().PassText.Text(), password);  // reopened: the keyring's password
+
+    // Not saved: only the choice goes to the file, and the keyring keeps the saved account.
+    Dialog().Unload();
+    SaveWithOk("new", "newpw", false);
+    EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=bob\r\nNAME2=\r\nNAME3=0\r\n");
+    EXPECT_EQ(keyring->Lookup("bob"), password.toUtf8());
+    EXPECT_EQ(settings::ReadAccount().password, password);
+}
+
+TEST_F(KeyringAccount, APasswordLeftInTheFileMovesIntoTheKeyringAtStartAndTheOtherLinesKeepTheirBytes) {
+    Start();
+    WriteIdPass("; saved by hand\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=secret \xe7\x8c\xab\r\nNAME3=1\r\nX = y \r\n");
+    forms::MainForm();
+    loop->DoEvents(0);  // the move runs once start-up is over
+    EXPECT_EQ(IdPass(), "; saved by hand\r\n[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\nX = y \r\n");
+    EXPECT_EQ(keyring->Lookup("alice"), "secret \xe7\x8c\xab");
+    EXPECT_FALSE(Dialog().Visible());  // the account is complete: nothing to ask
+    EXPECT_EQ(Dialog().PassText.Text(), QStringLiteral("secret 猫"));
+}
+
+TEST_F(KeyringAccount, ALockedKeyringWhoseUnlockIsRefusedGivesNoPasswordAndTakesNothingInClear) {
+    Start();
+    forms::MainForm();
+    SaveWithOk("bob", "bobpw");
+    ASSERT_TRUE(keyring->Lock());
+    Dialog().Unload();
+    Settle();
+    EXPECT_EQ(Dialog().IdText.Text(), "bob");
+    EXPECT_EQ(Dialog().PassText.Text(), "");  // as no password: the dialog asks
+
+    // A password left in the file stays there while the keyring will not take it, for the next start.
+    const QByteArray old = "[EXEINI]\r\nNAME=carol\r\nNAME2=carolpw\r\nNAME3=1\r\n";
+    WriteIdPass(old);
+    settings::MoveFilePasswordToKeyring();
+    EXPECT_EQ(IdPass(), old);
+
+    // Saved while it stays locked: the file gets no password, the account stays in use for this run.
+    SaveWithOk("dave", "davepw");
+    EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=dave\r\nNAME2=\r\nNAME3=1\r\n");
+    EXPECT_EQ(settings::ReadAccount().password, "davepw");
+}
+
+TEST_F(KeyringAccount, NoSecretServiceOnTheBusKeepsThePasswordInTheFileAsAlways) {
+    Start(false);
+    forms::MainForm();
+    SaveWithOk("bob", "bobpw");
+    EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=bob\r\nNAME2=bobpw\r\nNAME3=1\r\n");
+}
+
+TEST_F(KeyringAccount, AKeyringThatGoesAwayLaterGivesNoPasswordAndTheDialogAsks) {
+    Start();
+    forms::MainForm();
+    SaveWithOk("bob", "bobpw");
+    keyring->EndKeyring();
+    Dialog().Unload();
+    Settle();
+    EXPECT_EQ(Dialog().PassText.Text(), "");
+    EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=bob\r\nNAME2=\r\nNAME3=1\r\n");  // nothing written in clear
 }
 
 TEST_F(ServerDialog, OpensOnTopWithEmptyBoxesWhenNoServerIsSet) {

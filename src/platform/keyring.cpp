@@ -1,0 +1,149 @@
+#include "platform/keyring.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QEvent>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "platform/net_wait.h"
+
+// libsecret's headers use "signals" as a name, which Qt defines away.
+#undef signals
+#include <libsecret/secret.h>
+
+namespace platform {
+
+namespace {
+
+const char* const kServiceName = "org.freedesktop.secrets";
+
+// The items carry the program's name and the user: `secret-tool search application vellumine` finds them.
+const SecretSchema* Schema() {
+    static const SecretSchema schema = {
+        "org.example.vellumine.Password",
+        SECRET_SCHEMA_NONE,
+        {{"application", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"user", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, {}}},
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return &schema;
+}
+
+// An unlock prompt waits for the person; after this long the answer counts as no answer.
+constexpr uint32_t kLongestPromptMs = 10 * 60 * 1000;
+
+struct Job {
+    std::atomic<bool> done{false};
+    KeyringStatus status = KeyringStatus::Failed;
+    QString password;
+};
+
+// libsecret's calls block until the keyring answers, and an unlock prompt waits for the person: they
+// run on a thread of their own, and the program waits for the answer as for a socket's. A job given up
+// on finishes alone; it owns what it writes to.
+template <class Work>
+std::shared_ptr<Job> RunJob(Work work) {
+    auto job = std::make_shared<Job>();
+    std::thread([job, work] {
+        work(*job);
+        // The next call connects afresh: a keyring that went away or was replaced meanwhile (logged out
+        // of, restarted) is then found as it is now, not through a session it no longer knows.
+        secret_service_disconnect();
+        job->done = true;
+        // Any event wakes a loop that sleeps; the wait then finds the job done.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QCoreApplication::postEvent(app, new QEvent(QEvent::User));
+    }).detach();
+    const std::function<bool()> ready = [job] { return job->done.load(); };
+    if (!Net().WaitUntil(ready, kLongestPromptMs)) return nullptr;
+    return job;
+}
+
+}  // namespace
+
+bool KeyringPresent() {
+    // The program sets the bus address to "disabled:" when it has none: no bus, no keyring, no delay.
+    // A connection of its own for each look, made from the address as it is now: Qt's shared session
+    // bus keeps the first answer for the whole run.
+    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (address.isEmpty() || address.startsWith(QLatin1String("disabled:"))) return false;
+    const QString name = QStringLiteral("vellumine-keyring-look");
+    bool present = false;
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address, name);
+        // Running, not merely startable: a bus that could start a keyring daemon on demand (a bare X
+        // session with the package installed) has no keyring of the person's, and starting one there
+        // would only ask them to make one.
+        if (bus.isConnected() && bus.interface())
+            present = bus.interface()->isServiceRegistered(QString::fromLatin1(kServiceName)).value();
+    }
+    QDBusConnection::disconnectFromBus(name);
+    return present;
+}
+
+KeyringStatus KeyringStorePassword(const QString& label, const QString& user, const QString& password) {
+    const QByteArray l = label.toUtf8(), u = user.toUtf8(), p = password.toUtf8();
+    const std::shared_ptr<Job> job = RunJob([l, u, p](Job& j) {
+        GError* error = nullptr;
+        SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error);
+        // A locked collection takes no item: it is unlocked first, through the keyring's own prompt.
+        SecretCollection* collection =
+            service ? secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE,
+                                                       nullptr, &error)
+                    : nullptr;
+        if (collection && secret_collection_get_locked(collection)) {
+            GList* objects = g_list_append(nullptr, collection);
+            secret_service_unlock_sync(service, objects, nullptr, nullptr, &error);
+            g_list_free(objects);
+            if (secret_collection_get_locked(collection)) j.status = KeyringStatus::Refused;
+        }
+        if (collection) g_object_unref(collection);
+        if (service) g_object_unref(service);
+        if (!error && j.status != KeyringStatus::Refused) {
+            const bool stored =
+                secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, l.constData(), p.constData(), nullptr,
+                                           &error, "application", "vellumine", "user", u.constData(), nullptr);
+            j.status = stored ? KeyringStatus::Ok : KeyringStatus::Failed;
+        }
+        if (error) g_error_free(error);
+    });
+    return job ? job->status : KeyringStatus::Refused;
+}
+
+KeyringRead KeyringReadPassword(const QString& user) {
+    const QByteArray u = user.toUtf8();
+    const std::shared_ptr<Job> job = RunJob([u](Job& j) {
+        GError* error = nullptr;
+        GHashTable* attributes = secret_attributes_build(Schema(), "application", "vellumine", "user", u.constData(),
+                                                         nullptr);
+        // A locked item is unlocked first, through the keyring's own prompt.
+        GList* items = secret_service_search_sync(
+            nullptr, Schema(), attributes,
+            SecretSearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS), nullptr, &error);
+        g_hash_table_unref(attributes);
+        if (error) {
+            j.status = KeyringStatus::Failed;
+            g_error_free(error);
+        } else if (!items) {
+            j.status = KeyringStatus::NotFound;
+        } else {
+            SecretItem* item = SECRET_ITEM(items->data);
+            SecretValue* value = secret_item_get_locked(item) ? nullptr : secret_item_get_secret(item);
+            const char* text = value ? secret_value_get_text(value) : nullptr;
+            if (text) {
+                j.status = KeyringStatus::Ok;
+                j.password = QString::fromUtf8(text);
+            } else {
+                j.status = KeyringStatus::Refused;
+            }
+            if (value) secret_value_unref(value);
+        }
+        g_list_free_full(items, g_object_unref);
+    });
+    if (!job) return {KeyringStatus::Refused, QString()};
+    return {job->status, job->password};
+}
+
+}  // namespace platform
