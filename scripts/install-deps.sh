@@ -3,7 +3,7 @@
 # Usage: install-deps.sh run|package|test
 #   run      what building and running the clock takes (no test framework; dpkg-buildflags for the
 #            flags Debian's packages are built with)
-#   package  run, plus what CPack's Debian package needs (file)
+#   package  run, plus what building the Debian package takes (debhelper; file for CPack's route)
 #   test     package, plus what the test suite drives: GoogleTest, a virtual X server, a window
 #            manager, input synthesis, a mail server, clang for the fuzz targets, the package checks
 # Already installed packages are skipped, so a second call costs nothing. Names that differ between
@@ -34,9 +34,9 @@ packages=(
   fonts-ipafont-gothic libxcb1-dev
 )
 if [[ $kind == package || $kind == test ]]; then
-  # CPack's DEB generator: dpkg-shlibdeps (dpkg-dev, above) for the dependencies, file to find what
-  # to strip.
-  packages+=(file)
+  # debian/'s build (the rest of its build dependencies are the run list's); CPack's DEB generator
+  # (cmake --build build --target package): file, to find what to strip.
+  packages+=(debhelper file)
 fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
