@@ -71,7 +71,15 @@ TEST_F(GhostCat, CutToShapeFromTheMomentItComesOut) {
 // that took the keyboard had it back within a step of the user clicking elsewhere.
 TEST_F(GhostCat, NeverTakesTheKeyboardUnderXfwm4) {
     const QString before = Tool("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"});
+    // xfwm4 reads its settings through Xfconf, a D-Bus service, and exits without a session bus: it
+    // gets one of its own (the tests name none, so that nothing autolaunches one).
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(bus.waitForStarted(5000) && Until([&] { return bus.canReadLine(); }, 10000)) << "no dbus-daemon";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(bus.readLine()).trimmed());
     QProcess xfwm4;
+    xfwm4.setProcessEnvironment(env);
     xfwm4.start("xfwm4", {"--replace", "--compositor=off", "--sm-client-disable"});
     if (!xfwm4.waitForStarted(5000)) GTEST_SKIP() << "xfwm4 is not installed (scripts/install-deps.sh test)";
     ASSERT_TRUE(Until([&] {
@@ -116,4 +124,6 @@ TEST_F(GhostCat, NeverTakesTheKeyboardUnderXfwm4) {
     EXPECT_TRUE(program.waitForExit()) << "still running after a right click on the cat";
     xfwm4.kill();
     xfwm4.waitForFinished();
+    bus.kill();
+    bus.waitForFinished();
 }
