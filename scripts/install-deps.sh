@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Vellumine needs, on Debian 12 (bookworm) and 13 (trixie) alike.
 # Usage: install-deps.sh run|package|test
-#   run      what building and running the clock takes (no test framework)
-#   package  run, plus what CPack's Debian package needs (dpkg-shlibdeps, file)
+#   run      what building and running the clock takes (no test framework; dpkg-buildflags for the
+#            flags Debian's packages are built with)
+#   package  run, plus what building the Debian package takes (debhelper; file for CPack's route)
 #   test     package, plus what the test suite drives: GoogleTest, a virtual X server, a window
 #            manager, input synthesis, a mail server, clang for the fuzz targets, the package checks
 # Already installed packages are skipped, so a second call costs nothing. Names that differ between
@@ -27,14 +28,16 @@ apt_update() {
 # qt6-base-dev.
 packages=(
   g++ cmake make pkg-config
+  dpkg-dev  # dpkg-buildflags: every build takes the release's hardening (scripts/buildflags.sh)
   qt6-base-dev
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic libxcb1-dev
   libsecret-1-dev  # the desktop's keyring for the saved password
 )
 if [[ $kind == package || $kind == test ]]; then
-  # CPack's DEB generator: dpkg-shlibdeps for the dependencies, file to find what to strip.
-  packages+=(dpkg-dev file)
+  # debian/'s build (the rest of its build dependencies are the run list's); CPack's DEB generator
+  # (cmake --build build --target package): file, to find what to strip.
+  packages+=(debhelper file)
 fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
@@ -45,7 +48,8 @@ if [[ $kind == test ]]; then
              xfwm4  # Xfce's window manager, which hands the focus to windows that would take it
              clang llvm  # the fuzz targets (libFuzzer) and symbolized sanitizer reports
              # the package test: the desktop entry, Debian's policy checks, AppStream
-             desktop-file-utils lintian appstream)
+             desktop-file-utils lintian appstream
+             devscripts)  # hardening-check: the built program carries the release's hardening
   # The sanitizer and libFuzzer runtimes carry clang's major version in their name
   # (libclang-rt-14-dev on 12, libclang-rt-19-dev on 13): the one matching the release's default
   # clang, asked of clang itself when installed, else of the package it depends on.

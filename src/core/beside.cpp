@@ -54,7 +54,7 @@ struct Beside {
     uint32_t start = 0, limit = 0;
 
     ucontext_t loopContext{}, workContext{};
-    char* stack = nullptr;  // kStackSize, above a guard page
+    char* stack = nullptr;  // kStackSize, above kGuardSize that faults
     // AddressSanitizer's view of the two stacks.
     void* loopFake = nullptr;
     void* workFake = nullptr;
@@ -80,15 +80,20 @@ int SwapContext(ucontext_t* from, const ucontext_t* to) {
 int SwapContext(ucontext_t* from, const ucontext_t* to) { return swapcontext(from, to); }
 #endif
 
+// Below the work's stack, as wide as the gap the kernel keeps below the main thread's: our own code is
+// built with -fstack-clash-protection, whose probes touch every page of a large frame, but Qt and the
+// other libraries running on this stack (dialogs are built here) may not be, and a frame of theirs that
+// skips the guard would write into whatever lies below. Address space only: no memory is spent on it.
+constexpr size_t kGuardSize = size_t(1) << 20;
+
 void StackOrDie() {
     if (g.stack) return;
-    const long page = sysconf(_SC_PAGESIZE);
-    void* base = mmap(nullptr, kStackSize + size_t(page), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
+    void* base = mmap(nullptr, kGuardSize + kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
                       -1, 0);
     if (base == MAP_FAILED) std::abort();
-    // An overflow hits the guard page instead of whatever lies below.
-    mprotect(base, size_t(page), PROT_NONE);
-    g.stack = static_cast<char*>(base) + page;
+    // An overflow hits the guard instead of whatever lies below; a stack without one is not used.
+    if (mprotect(base, kGuardSize, PROT_NONE) != 0) std::abort();
+    g.stack = static_cast<char*>(base) + kGuardSize;
 }
 
 // Switches from the loop's stack into the work, and back when it waits or ends.

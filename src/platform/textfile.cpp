@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -137,16 +138,18 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
     }
     std::string bytes;
     bytes.reserve(static_cast<size_t>(st.st_size));
-    char chunk[65536];
+    // On the heap: settings are read during a mail check too, on its small stack of its own.
+    constexpr size_t kChunk = 65536;
+    std::unique_ptr<char[]> chunk(new char[kChunk]);
     for (;;) {
-        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        ssize_t n = ::read(fd, chunk.get(), kChunk);
         if (n < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
             return std::nullopt;
         }
         if (n == 0) break;
-        bytes.append(chunk, static_cast<size_t>(n));
+        bytes.append(chunk.get(), static_cast<size_t>(n));
     }
     ::close(fd);
     return bytes;
