@@ -52,7 +52,9 @@ QByteArray Piano(bool notes) {
 std::optional<Wav> Render(const std::string& midi, const testsupport::TempFolder& t, const QString& wav) {
     if (!platform::RenderMidiToWav(midi, t.fileUtf8(wav))) return std::nullopt;
     std::optional<Wav> w = ReadWav(t.read(wav));
-    if (w) EXPECT_EQ(std::make_tuple(w->channels, w->rate, w->bits), std::make_tuple(2, 44100, 16));
+    if (w) {
+        EXPECT_EQ(std::make_tuple(w->channels, w->rate, w->bits), std::make_tuple(2, 44100, 16));
+    }
     return w;
 }
 

@@ -235,7 +235,8 @@ void DovecotServer::deliver(const QString& user, const QByteArray& message, bool
     const QString name = QString("%1.%2.vellumine").arg(1'700'000'000 + n).arg(n, 6, 10, QChar('0'));
     const QString tmp = dir_.path() + "/home/" + user + "/Maildir/tmp/" + name;
     writeFile(tmp, message);
-    chown(QFile::encodeName(tmp).constData(), kMailUid, kMailUid);
+    // Dovecot reads the mail as that user; a message it cannot read is not there for the test.
+    if (chown(QFile::encodeName(tmp).constData(), kMailUid, kMailUid) != 0) error_ = "chown " + tmp;
     // A message already read lies in cur/ with the Seen flag in its name, as Dovecot keeps it.
     QFile::rename(tmp, dir_.path() + "/home/" + user + (seen ? "/Maildir/cur/" + name + ":2,S" : "/Maildir/new/" + name));
 }
