@@ -100,13 +100,19 @@ KeyringStatus KeyringStorePassword(const QString& label, const QString& user, co
             if (secret_collection_get_locked(collection)) j.status = KeyringStatus::Refused;
         }
         if (collection) g_object_unref(collection);
-        if (service) g_object_unref(service);
-        if (!error && j.status != KeyringStatus::Refused) {
-            const bool stored =
-                secret_password_store_sync(Schema(), SECRET_COLLECTION_DEFAULT, l.constData(), p.constData(), nullptr,
-                                           &error, "application", "vellumine", "user", u.constData(), nullptr);
+        if (service && !error && j.status != KeyringStatus::Refused) {
+            // Through the service already at hand: the password convenience call makes its own, and
+            // GIO leaves a few blocks behind each time it does.
+            GHashTable* attributes = secret_attributes_build(Schema(), "application", "vellumine", "user",
+                                                             u.constData(), nullptr);
+            SecretValue* value = secret_value_new(p.constData(), p.size(), "text/plain");
+            const bool stored = secret_service_store_sync(service, Schema(), attributes, SECRET_COLLECTION_DEFAULT,
+                                                          l.constData(), value, nullptr, &error);
+            secret_value_unref(value);
+            g_hash_table_unref(attributes);
             j.status = stored ? KeyringStatus::Ok : KeyringStatus::Failed;
         }
+        if (service) g_object_unref(service);
         if (error) g_error_free(error);
     });
     return job ? job->status : KeyringStatus::Refused;
