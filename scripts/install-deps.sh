@@ -33,6 +33,7 @@ packages=(
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
   fonts-ipafont-gothic libxcb1-dev
   libsecret-1-dev  # the desktop's keyring for the saved password
+  libidn-dev  # SASLprep of the user name and password (IMAP's SCRAM-SHA-256 and PLAIN)
 )
 if [[ $kind == package || $kind == test ]]; then
   # debian/'s build (the rest of its build dependencies are the run list's); CPack's DEB generator

@@ -202,6 +202,9 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         if (secretStaysHere) {
             if (offers(capabilities_, "AUTH=SCRAM-SHA-256")) {
                 Scram scram(user, password, scramNonce());
+                if (!scram.prepared()) {
+                    return refuse("ユーザー名かパスワードに SCRAM-SHA-256 で使えない文字(制御文字など)が含まれています。");
+                }
                 enum { First, Final, Proof, Done } step = initialResponse ? Final : First;
                 bool proven = false;
                 r = command("AUTHENTICATE SCRAM-SHA-256" + (initialResponse ? " " + base64(scram.first()) : std::string()), line, {},

@@ -5,8 +5,11 @@
 #include <QMessageAuthenticationCode>
 #include <QPasswordDigestor>
 
+#include <stringprep.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace platform::imap {
 
@@ -206,20 +209,40 @@ std::optional<std::string> fromBase64(std::string_view t) {
     return text(*result);
 }
 
+std::optional<std::string> saslPrep(std::string_view text, bool stored) {
+    // libidn reads a C string: an embedded NUL would cut it short unseen, and SASLprep refuses NUL.
+    if (text.find('\0') != std::string_view::npos) return std::nullopt;
+    char* out = nullptr;
+    const std::string in(text);
+    const int rc = stringprep_profile(in.c_str(), &out, "SASLprep", stored ? STRINGPREP_NO_UNASSIGNED : Stringprep_profile_flags(0));
+    std::optional<std::string> result;
+    if (rc == STRINGPREP_OK && out) result = std::string(out);
+    std::free(out);
+    return result;
+}
+
 std::string plainMessage(std::string_view user, std::string_view password) {
-    return std::string(1, '\0') + std::string(user) + std::string(1, '\0') + std::string(password);
+    const auto prepared = [](std::string_view s) { return saslPrep(s).value_or(std::string(s)); };
+    return std::string(1, '\0') + prepared(user) + std::string(1, '\0') + prepared(password);
 }
 
 std::string cramMd5Answer(std::string_view user, std::string_view password, std::string_view challenge) {
     return std::string(user) + " " + text(hmac(QCryptographicHash::Md5, bytes(password), bytes(challenge)).toHex());
 }
 
-Scram::Scram(std::string user, std::string password, std::string nonce)
-    : user_(std::move(user)), password_(std::move(password)), nonce_(std::move(nonce)) {}
+Scram::Scram(std::string user, std::string password, std::string nonce) : nonce_(std::move(nonce)) {
+    auto preparedUser = saslPrep(user);
+    auto preparedPassword = saslPrep(password, true);
+    // RFC 5802: a user name that SASLprep refuses or empties ends the exchange before it starts.
+    prepared_ = preparedUser && !preparedUser->empty() && preparedPassword;
+    user_ = preparedUser.value_or(std::move(user));
+    if (preparedPassword) password_ = std::move(*preparedPassword);
+}
 
 std::string Scram::first() const { return "n,,n=" + saslName(user_) + ",r=" + nonce_; }
 
 std::optional<std::string> Scram::final(std::string_view serverFirst) {
+    if (!prepared_) return std::nullopt;
     // A mandatory extension ("m=") we do not know ends the exchange, as RFC 5802 asks.
     if (startsNoCase(serverFirst, "m=")) return std::nullopt;
     const auto nonce = attribute(serverFirst, 'r');

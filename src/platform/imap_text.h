@@ -43,15 +43,24 @@ std::string base64(std::string_view bytes);
 // Nothing when the text is not clean base64.
 std::optional<std::string> fromBase64(std::string_view text);
 
-// SASL PLAIN's message: no authorization identity, the user, the password.
+// SASLprep (RFC 4013) of a user name or password, "query" semantics (unassigned code points pass),
+// or with `stored` those of stored strings (they are refused); nothing when the text is refused
+// (prohibited characters, bidirectional rules, not UTF-8).
+std::optional<std::string> saslPrep(std::string_view text, bool stored = false);
+
+// SASL PLAIN's message: no authorization identity, the user, the password, each SASLprep'ed (RFC 4616
+// asks it), or as it is where SASLprep refuses it (a server that does not prepare it may still know it).
 std::string plainMessage(std::string_view user, std::string_view password);
 // CRAM-MD5's answer to the (decoded) challenge: "user hexdigest".
 std::string cramMd5Answer(std::string_view user, std::string_view password, std::string_view challenge);
 
-// A SCRAM-SHA-256 (RFC 5802, RFC 7677) client without channel binding.
+// A SCRAM-SHA-256 (RFC 5802, RFC 7677) client without channel binding. The user name and password
+// are SASLprep'ed as the RFCs require (the password as a stored string).
 class Scram {
 public:
     Scram(std::string user, std::string password, std::string nonce);
+    // Whether SASLprep took both: otherwise there is no exchange to make, and final() gives nothing.
+    bool prepared() const { return prepared_; }
     // The client-first message.
     std::string first() const;
     // The client-final message for the server-first one; nothing when it is malformed, its nonce
@@ -63,6 +72,7 @@ public:
 private:
     std::string user_, password_, nonce_;
     std::string authMessage_, serverKey_;
+    bool prepared_ = false;
 };
 
 }  // namespace platform::imap

@@ -24,6 +24,37 @@ TEST(ImapSasl, AnswersOfTheRfcExamples) {
     EXPECT_FALSE(scram.verify("v=7rriTRBi23WpRR/wtup+mMhUZUn/dB5nLTJRsjl95G4="));
     EXPECT_FALSE(scram.verify("e=other-error"));
     EXPECT_EQ(Scram("a=b,c", "p", "n").first(), "n,,n=a=3Db=2Cc,r=n");
+    // SASLprep (RFC 4013's examples, section 3) of the password and user name of SCRAM and PLAIN:
+    // what goes out is that of the prepared text; a text it refuses ends SCRAM before anything is
+    // sent, while PLAIN sends it as it is.
+    struct Prep { const char* in; std::optional<std::string> out; };
+    for (const Prep& p : std::initializer_list<Prep>{
+             {"I\u00ADX", "IX"},          // SOFT HYPHEN mapped to nothing
+             {"user", "user"},            // no transformation
+             {"USER", "USER"},            // case preserved
+             {"\u00AA", "a"},             // NFKC
+             {"\u2168", "IX"},            // NFKC, the same as the first
+             {"a\u2003b", "a b"},         // a non-ASCII space is a space
+             {"\u0007", std::nullopt},    // a prohibited character
+             {"\u0627\u0031", std::nullopt}}) {  // the bidirectional check
+        SCOPED_TRACE(p.in);
+        EXPECT_EQ(saslPrep(p.in), p.out);
+        Scram byPassword("user", p.in, "rOprNGfwEbeRWgbNEkqO"), byUser(p.in, "pencil", "rOprNGfwEbeRWgbNEkqO");
+        EXPECT_EQ(byPassword.prepared(), p.out.has_value());
+        EXPECT_EQ(byUser.prepared(), p.out.has_value());
+        if (p.out) {
+            Scram same("user", *p.out, "rOprNGfwEbeRWgbNEkqO");
+            EXPECT_EQ(byPassword.final(serverFirst), same.final(serverFirst));
+            EXPECT_EQ(byUser.first(), "n,,n=" + *p.out + ",r=rOprNGfwEbeRWgbNEkqO");
+            EXPECT_EQ(plainMessage(p.in, p.in), plainMessage(*p.out, *p.out));
+        } else {
+            EXPECT_FALSE(byPassword.final(serverFirst));
+            EXPECT_EQ(plainMessage("u", p.in), std::string("\0u\0", 3) + p.in);
+        }
+    }
+    // A user name SASLprep empties ends the exchange too (RFC 5802); an empty password does not.
+    EXPECT_FALSE(Scram("\u00AD", "pencil", "n").prepared());
+    EXPECT_TRUE(Scram("user", "", "n").prepared());
     // Server-first messages that must end the exchange: a nonce not ours or not extended, a
     // mandatory extension, an iteration count of none or of minutes of CPU, no salt.
     for (const char* bad : {"r=other,s=c2FsdA==,i=4096", "r=nonce,s=c2FsdA==,i=4096", "m=x,r=nonceX,s=c2FsdA==,i=4096",

@@ -164,6 +164,8 @@ TEST_F(ImapStandIn, LoginsAndTheCountWithNothingSelectedOrFetched) {
              {"PLAIN after the server's go-ahead without it", {ok + "AUTH=PLAIN] hi\r\n"}, both(on("AUTHENTICATE PLAIN", {"+ \r\n"}), on(imap::base64(imap::plainMessage("alice", "secret")), {"$T OK\r\n"})),
               false, "alice", "secret",
               {"AUTHENTICATE PLAIN", imap::base64(imap::plainMessage("alice", "secret")), "STATUS INBOX (UNSEEN)", "LOGOUT"}, 2},
+             {"PLAIN: the password SASLprep'ed", {ok + "SASL-IR AUTH=PLAIN] hi\r\n"}, {}, false, "alice", "se\u00ADcret",
+              {kPlainIr, "STATUS INBOX (UNSEEN)", "LOGOUT"}, 2},
              {"LOGIN, quoted, when PLAIN is not offered", {ok + "] hi\r\n"}, {}, false, "al\"ice", "se\\cret",
               {"LOGIN \"al\\\"ice\" \"se\\\\cret\"", "STATUS INBOX (UNSEEN)", "LOGOUT"}, 2},
              {"capabilities asked when the greeting has none", {"* OK hi\r\n"}, {}, false, "alice", "secret",
@@ -211,6 +213,7 @@ TEST_F(ImapStandIn, HostileServersGetFailuresAndThePasswordOnlyWhereItMayGo) {
         std::string says;             // in the failure text
         bool passwordSent;
         int32_t refusal = kNMailRefusalNone;
+        std::string password = "secret";
     };
     const std::string ok = "* OK [CAPABILITY IMAP4rev1 ";
     const Answer hello = {ok + "SASL-IR AUTH=PLAIN] hi\r\n"};
@@ -224,6 +227,8 @@ TEST_F(ImapStandIn, HostileServersGetFailuresAndThePasswordOnlyWhereItMayGo) {
               scramServer({"+ " + imap::base64("v=AAAA") + "\r\n"}), true, "確かめられません", false},
              {"SCRAM: the server lets us in without proof", {ok + "AUTH=SCRAM-SHA-256 SASL-IR] hi\r\n"},
               scramServer({"$T OK in\r\n"}), true, "確かめられません", false},
+             {"SCRAM: a password SASLprep refuses is not tried", {ok + "AUTH=SCRAM-SHA-256 SASL-IR] hi\r\n"},
+              scramServer({"$T OK in\r\n"}), true, "使えない文字", false, kNMailRefusalNone, "secret\u0007"},
              {"login refused with the server's words", hello, onStart("AUTHENTICATE PLAIN", {"$T NO [AUTHENTICATIONFAILED] Nope.\r\n"}),
               false, "認証に失敗しました。サーバーの応答: a1 NO [AUTHENTICATIONFAILED] Nope.", true, kNMailRefusalPassword},
              {"login refused for now", hello, onStart("AUTHENTICATE PLAIN", {"$T NO [UNAVAILABLE] Later.\r\n"}), false,
@@ -251,7 +256,7 @@ TEST_F(ImapStandIn, HostileServersGetFailuresAndThePasswordOnlyWhereItMayGo) {
              {"hung up in the middle", hello, on("STATUS INBOX (UNSEEN)", {"* STATUS INBOX (UNS", true}), false, "切れました", true}}) {
         SCOPED_TRACE(c.name);
         StandIn server(c.rule, c.greeting);
-        const Check check = runProgramCheck(server.address(), "alice", "secret", c.keepSecret);
+        const Check check = runProgramCheck(server.address(), "alice", c.password, c.keepSecret);
         EXPECT_EQ(check.count, -1);
         EXPECT_NE(check.failure.find(c.says), std::string::npos) << check.failure;
         EXPECT_EQ(check.refusal, c.refusal);
