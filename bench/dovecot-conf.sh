@@ -1,12 +1,14 @@
-# Sourced by the benchmarks that need a mail server: a private Dovecot on loopback (POP3 only; users
-# from DIR/passwd with their Maildir under their home; state, sockets and log under DIR).
-#   dovecot_conf DIR LISTENERS [SSL]   writes DIR/dovecot.conf. LISTENERS is the body of
-#     "service pop3-login" (its inet_listener blocks); SSL the ssl settings (default: ssl = no).
+# Sourced by the benchmarks that need a mail server: a private Dovecot on loopback (POP3, or IMAP;
+# users from DIR/passwd with their Maildir under their home; state, sockets and log under DIR).
+#   dovecot_conf DIR LISTENERS [SSL] [PROTOCOL]   writes DIR/dovecot.conf. LISTENERS is the body of
+#     "service PROTOCOL-login" (its inet_listener blocks); SSL the ssl settings (default: ssl = no);
+#     PROTOCOL pop3 (the default) or imap, which also offers CRAM-MD5 and SCRAM-SHA-256.
 #   start_dovecot plain|tls, stop_dovecot, make_box, free_port: below; they use $d as DIR.
 # Dovecot 2.4 (Debian 13) wants its version settings first and renamed several; 2.3 (Debian 12) knows
 # neither. The version is asked of dovecot; SSL settings are given in 2.3's names and renamed for 2.4.
 dovecot_conf() {
-  local dir=$1 listeners=$2 ssl=${3:-ssl = no} head="" auth
+  local dir=$1 listeners=$2 ssl=${3:-ssl = no} protocol=${4:-pop3} head="" auth mechanisms="plain login apop"
+  [[ $protocol == imap ]] && mechanisms="plain login cram-md5 scram-sha-256"
   if [[ $(dovecot --version 2>/dev/null) =~ ^2\.([0-9]+) ]] && ((BASH_REMATCH[1] >= 4)); then
     head="dovecot_config_version = 2.4.0
 dovecot_storage_version = 2.4.0"
@@ -40,12 +42,12 @@ base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
 info_log_path = $dir/dovecot.log
-protocols = pop3
+protocols = $protocol
 listen = 127.0.0.1
-service pop3-login {
+service $protocol-login {
   $listeners
 }
-auth_mechanisms = plain login apop
+auth_mechanisms = $mechanisms
 $auth
 $ssl
 # Benchmarks log in often and sometimes wrongly: no penalty delays.

@@ -2,7 +2,10 @@
 // target, holding each chunk of data for a fixed delay in each direction (the kernel here has no
 // netem). Chunks keep their order, and the delay does not limit throughput: a chunk read at t goes out
 // at t + delay whatever came before it.
-// Usage: latency_proxy LISTEN_PORT TARGET_PORT ONE_WAY_MS. Prints "ready" once it listens.
+// Usage: latency_proxy LISTEN_PORT TARGET_PORT ONE_WAY_MS [TURNS_FILE]. Prints "ready" once it listens.
+// TURNS_FILE: for each connection, once it has ended, a line "turns=N" is appended there: how many
+// times the client spoke (its first write, then each write after the server's data reached it), the
+// round trips its conversation cost beyond the connection itself.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -38,6 +41,8 @@ struct Flow {
 
 struct Connection {
     Flow up, down;
+    int turns = 0;
+    bool answered = true;  // the client has been handed data since it last spoke (or never spoke)
     bool done() const { return up.shut && down.shut; }
 };
 
@@ -68,9 +73,11 @@ void noDelay(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-// Writes what is due, and passes the end on once all before it has gone.
-void deliver(Flow& f, Clock::time_point now) {
+// Writes what is due, and passes the end on once all before it has gone. Returns whether it wrote.
+bool deliver(Flow& f, Clock::time_point now) {
+    bool wrote = false;
     while (!f.queue.empty() && f.queue.front().due <= now) {
+        wrote = true;
         const std::string& b = f.queue.front().bytes;
         size_t sent = 0;
         while (sent < b.size()) {
@@ -84,15 +91,17 @@ void deliver(Flow& f, Clock::time_point now) {
         shutdown(f.to, SHUT_WR);
         f.shut = true;
     }
+    return wrote;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s LISTEN_PORT TARGET_PORT ONE_WAY_MS\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s LISTEN_PORT TARGET_PORT ONE_WAY_MS [TURNS_FILE]\n", argv[0]);
         return 2;
     }
+    const char* turnsFile = argc == 5 ? argv[4] : nullptr;
     const int listener = listenOn(std::atoi(argv[1]));
     const int target = std::atoi(argv[2]);
     const auto delay = std::chrono::milliseconds(std::atoi(argv[3]));
@@ -139,14 +148,29 @@ int main(int argc, char** argv) {
             if (!(fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             Flow* f = flows[i];
             const ssize_t n = recv(f->from, buffer.data(), buffer.size(), 0);
-            if (n > 0) f->queue.push_back({now + delay, std::string(buffer.data(), static_cast<size_t>(n))});
-            else f->ended = true;
+            if (n > 0) {
+                f->queue.push_back({now + delay, std::string(buffer.data(), static_cast<size_t>(n))});
+                for (Connection* c : connections) {
+                    if (f == &c->up && c->answered) {
+                        ++c->turns;
+                        c->answered = false;
+                    }
+                }
+            } else {
+                f->ended = true;
+            }
         }
         for (auto it = connections.begin(); it != connections.end();) {
             Connection* c = *it;
             deliver(c->up, now);
-            deliver(c->down, now);
+            if (deliver(c->down, now)) c->answered = true;
             if (c->done()) {
+                if (turnsFile) {
+                    if (FILE* out = std::fopen(turnsFile, "a")) {
+                        std::fprintf(out, "turns=%d\n", c->turns);
+                        std::fclose(out);
+                    }
+                }
                 close(c->up.from);
                 close(c->down.from);
                 delete c;
