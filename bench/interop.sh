@@ -88,7 +88,8 @@ if [[ ! -e /usr/sbin/policy-rc.d ]]; then
 fi
 install_libs=(libcourier-unicode4 libidn12 courier-authlib courier-authdaemon libgsasl18 libical3 libxapian30
   libkyotocabinet16v5 liblockfile1 libmailutils9 libmu-dbm9 libpopt0 libvanessa-adt1 libvanessa-logger0
-  libvanessa-socket2 libsasl2-2 libsasl2-modules libwrap0 libjansson4 libclamav12 libzephyr4 libpq5 openssl)
+  libvanessa-socket2 libsasl2-2 libsasl2-modules libwrap0 libjansson4 libclamav12 libzephyr4 libpq5 openssl
+  libgamin0)  # libgamin0: the libfam.so.0 Courier IMAP links
 missing=()
 for p in "${install_libs[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
 if ((${#missing[@]})); then
@@ -506,7 +507,7 @@ imap_unseen=20
 flags_tool=(python3 "$PWD/bench/imap_flags.py")
 # IMAP rows: name → "server|user|reader port|reader mode (''|starttls|tls)|extra check options";
 # imap_deliver: name → a command that delivers the message file given as its last word into that
-# INBOX (for the push delay, bench/interop.sh's push_delay below).
+# INBOX (for the push delay: push_delay below).
 declare -A imap_row imap_deliver
 imap_order=()
 add_imap_row() { imap_order+=("$1"); imap_row[$1]=$2; imap_deliver[$1]=$3; }
@@ -587,8 +588,9 @@ fi
 # its POP3 row), STARTTLS through couriertls on one port, couriertls from the start on another.
 if [[ -n ${unpacked[courierimap]:-} && -x /usr/lib/courier/courier-authlib/authdaemond ]]; then
   ci=$d/pkg/courierimap
+  # couriertls reads it as an unprivileged user: readable to all, as key.pem (made for this run only).
   cat "$d/key.pem" "$d/cert.pem" >"$d/courier-imap.pem"
-  chmod 600 "$d/courier-imap.pem"
+  chmod 644 "$d/courier-imap.pem"
   cimap=$(free_port)
   cimaps=$(free_port)
   courier_env="set -a; . '$ci/etc/courier/imapd'; . '$ci/etc/courier/imapd-ssl'; MAILDIRPATH=Maildir-courier-imap;
@@ -778,8 +780,9 @@ done
 # ---------------------------------------------------------------------------------------------
 # The IMAP rows
 
-# push_delay NAME SERVER USER DELIVER: the push delay column (from delivery through DELIVER, a
-# command taking a message file, to the count on the board), for when a tool measures it; "—" until then.
+# push_delay NAME SERVER USER PASSWORD DELIVER: the push delay column, from a delivery through
+# DELIVER (a command whose last word is a message file) to the count on the board; what a tool that
+# measures it prints goes here. "—" until then.
 push_delay() { echo "—"; }
 # The flags of every message, "N FLAGS" a line, read by a session of its own after EXAMINE.
 read_flags() { "${flags_tool[@]}" flags 127.0.0.1 "$1" "$2" pw $3 2>&1; }
@@ -847,6 +850,6 @@ for name in "${imap_order[@]}"; do
     timing="$om ($omin–$omax)"
   fi
   printf '%-38s | %-52s | %-13s | %-30s | %-21s | %-44s | %s\n' "$name" "$offered" "$unseen" "$flags" "$timing" "$apop" \
-    "$(push_delay "$name" "$server" "$user" "${imap_deliver[$name]}")"
+    "$(push_delay "$name" "$server" "$user" pw "${imap_deliver[$name]}")"
   if [[ -n $error ]]; then printf '%-38s   our check failed: %s\n' "" "$error"; fi
 done
