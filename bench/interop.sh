@@ -31,9 +31,11 @@
 # server costs at most ~40 s); the library's own reply limit (30 s) shows as such.
 # Servers installed or unpacked (apt-get download + dpkg-deb -x, since some conflict with the
 # installed dovecot-pop3d): Dovecot (installed, POP3 and IMAP), Courier (POP3 and IMAP), Cyrus (POP3
-# and IMAP), GNU Mailutils (pop3d and imap4d), popa3d, solid-pop3d, perdition in front of Dovecot.
+# and IMAP; sasl2-bin for its password database), GNU Mailutils (pop3d and imap4d), popa3d,
+# solid-pop3d, perdition in front of Dovecot.
 # What needs system users, PAM or fixed paths (/etc/passwd, /etc/shadow, /etc/pam.d, /etc/courier,
-# /var/mail, /run/lock) runs in a mount namespace of its own with private files bound over those, so nothing in the system changes but the packages installed and empty
+# /var/mail, /run/lock) runs in a mount namespace of its own with private files bound over those, so
+# nothing in the system changes but the packages installed and empty
 # /var/lib/popa3d, /var/lib/solid-pop3d/bulletins and /dev/log (removed at the end when made here).
 # A benchmark by hand, not a test. Needs root, network access to Debian's archive (first run).
 # Usage: bench/interop.sh [BUILD_DIR] [runs]   (default build/, 5 runs; INTEROP_ONLY=TEXT checks only
