@@ -197,37 +197,44 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         if (hasForbiddenByte(user)) return refuse("ユーザー名に使えない文字(改行など)が含まれています。");
         if (hasForbiddenByte(password)) return refuse("パスワードに使えない文字(改行など)が含まれています。");
         const bool initialResponse = offers(capabilities_, "SASL-IR");
+        // SASLprep changes some texts (full-width letters and spaces become ASCII, for one), and many
+        // servers (Dovecot among them) keep and compare passwords as typed: a login refused with the
+        // prepared text is tried once more with the text as typed.
+        const bool retryAsTyped = saslPrep(user).value_or(user) != user || saslPrep(password).value_or(password) != password;
         std::string line;
         Result r = Result::Broken;
         if (secretStaysHere) {
             if (offers(capabilities_, "AUTH=SCRAM-SHA-256")) {
-                Scram scram(user, password, scramNonce());
-                if (!scram.prepared()) {
+                if (!Scram(user, password, "").prepared()) {
                     return refuse("ユーザー名かパスワードに SCRAM-SHA-256 で使えない文字(制御文字など)が含まれています。");
                 }
-                enum { First, Final, Proof, Done } step = initialResponse ? Final : First;
-                bool proven = false;
-                r = command("AUTHENTICATE SCRAM-SHA-256" + (initialResponse ? " " + base64(scram.first()) : std::string()), line, {},
-                            [&](const std::string& data) -> std::optional<std::string> {
-                                if (step == First) {
-                                    step = Final;
-                                    return base64(scram.first());
-                                }
-                                const auto decoded = fromBase64(data);
-                                if (!decoded || step == Done) return std::nullopt;
-                                if (step == Final) {
-                                    step = Proof;
-                                    const auto final = scram.final(*decoded);
-                                    return final ? std::optional<std::string>(base64(*final)) : std::nullopt;
-                                }
-                                step = Done;
-                                proven = scram.verify(*decoded);
-                                return proven ? std::optional<std::string>("") : std::nullopt;
-                            });
-                if (r == Result::Broken) return -1;
-                // The server that let us in must also have shown it knew the password.
-                if ((r == Result::Ok || step == Done) && !proven) {
-                    return abandon("サーバーがパスワードを知っていることを確かめられませんでした (SCRAM-SHA-256)。");
+                for (const bool prepare : {true, false}) {
+                    if (!prepare && !(r == Result::No && retryAsTyped)) break;
+                    Scram scram(user, password, scramNonce(), prepare);
+                    enum { First, Final, Proof, Done } step = initialResponse ? Final : First;
+                    bool proven = false;
+                    r = command("AUTHENTICATE SCRAM-SHA-256" + (initialResponse ? " " + base64(scram.first()) : std::string()), line,
+                                {}, [&](const std::string& data) -> std::optional<std::string> {
+                                    if (step == First) {
+                                        step = Final;
+                                        return base64(scram.first());
+                                    }
+                                    const auto decoded = fromBase64(data);
+                                    if (!decoded || step == Done) return std::nullopt;
+                                    if (step == Final) {
+                                        step = Proof;
+                                        const auto final = scram.final(*decoded);
+                                        return final ? std::optional<std::string>(base64(*final)) : std::nullopt;
+                                    }
+                                    step = Done;
+                                    proven = scram.verify(*decoded);
+                                    return proven ? std::optional<std::string>("") : std::nullopt;
+                                });
+                    if (r == Result::Broken) return -1;
+                    // The server that let us in must also have shown it knew the password.
+                    if ((r == Result::Ok || step == Done) && !proven) {
+                        return abandon("サーバーがパスワードを知っていることを確かめられませんでした (SCRAM-SHA-256)。");
+                    }
                 }
             } else if (offers(capabilities_, "AUTH=CRAM-MD5")) {
                 bool answered = false;
@@ -245,14 +252,17 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
                 return refuse("サーバーは暗号化されていない接続でのログインを受け付けず (LOGINDISABLED)、暗号化 (STARTTLS) も使えません。");
             }
             if (offers(capabilities_, "AUTH=PLAIN")) {
-                const std::string message = base64(plainMessage(user, password));
-                bool sent = initialResponse;
-                r = command("AUTHENTICATE PLAIN" + (initialResponse ? " " + message : std::string()), line, {},
-                            [&](const std::string&) -> std::optional<std::string> {
-                                if (sent) return std::nullopt;
-                                sent = true;
-                                return message;
-                            });
+                for (const bool prepare : {true, false}) {
+                    if (!prepare && !(r == Result::No && retryAsTyped)) break;
+                    const std::string message = base64(plainMessage(user, password, prepare));
+                    bool sent = initialResponse;
+                    r = command("AUTHENTICATE PLAIN" + (initialResponse ? " " + message : std::string()), line, {},
+                                [&](const std::string&) -> std::optional<std::string> {
+                                    if (sent) return std::nullopt;
+                                    sent = true;
+                                    return message;
+                                });
+                }
             } else {
                 r = command("LOGIN " + *imap::quoted(user) + " " + *imap::quoted(password), line);
             }

@@ -221,8 +221,8 @@ std::optional<std::string> saslPrep(std::string_view text, bool stored) {
     return result;
 }
 
-std::string plainMessage(std::string_view user, std::string_view password) {
-    const auto prepared = [](std::string_view s) { return saslPrep(s).value_or(std::string(s)); };
+std::string plainMessage(std::string_view user, std::string_view password, bool prepare) {
+    const auto prepared = [prepare](std::string_view s) { return (prepare ? saslPrep(s) : std::nullopt).value_or(std::string(s)); };
     return std::string(1, '\0') + prepared(user) + std::string(1, '\0') + prepared(password);
 }
 
@@ -230,11 +230,15 @@ std::string cramMd5Answer(std::string_view user, std::string_view password, std:
     return std::string(user) + " " + text(hmac(QCryptographicHash::Md5, bytes(password), bytes(challenge)).toHex());
 }
 
-Scram::Scram(std::string user, std::string password, std::string nonce) : nonce_(std::move(nonce)) {
+Scram::Scram(std::string user, std::string password, std::string nonce, bool prepare) : nonce_(std::move(nonce)) {
     auto preparedUser = saslPrep(user);
     auto preparedPassword = saslPrep(password, true);
     // RFC 5802: a user name that SASLprep refuses or empties ends the exchange before it starts.
     prepared_ = preparedUser && !preparedUser->empty() && preparedPassword;
+    if (!prepare) {
+        preparedUser = user;
+        preparedPassword = password;
+    }
     user_ = preparedUser.value_or(std::move(user));
     if (preparedPassword) password_ = std::move(*preparedPassword);
 }

@@ -49,16 +49,18 @@ std::optional<std::string> fromBase64(std::string_view text);
 std::optional<std::string> saslPrep(std::string_view text, bool stored = false);
 
 // SASL PLAIN's message: no authorization identity, the user, the password, each SASLprep'ed (RFC 4616
-// asks it), or as it is where SASLprep refuses it (a server that does not prepare it may still know it).
-std::string plainMessage(std::string_view user, std::string_view password);
+// asks it) when `prepare`, or as it is where SASLprep refuses it (a server that does not prepare it
+// may still know it).
+std::string plainMessage(std::string_view user, std::string_view password, bool prepare = true);
 // CRAM-MD5's answer to the (decoded) challenge: "user hexdigest".
 std::string cramMd5Answer(std::string_view user, std::string_view password, std::string_view challenge);
 
 // A SCRAM-SHA-256 (RFC 5802, RFC 7677) client without channel binding. The user name and password
-// are SASLprep'ed as the RFCs require (the password as a stored string).
+// are SASLprep'ed as the RFCs require (the password as a stored string); without `prepare` they are
+// used as they are, for servers that keep them so.
 class Scram {
 public:
-    Scram(std::string user, std::string password, std::string nonce);
+    Scram(std::string user, std::string password, std::string nonce, bool prepare = true);
     // Whether SASLprep took both: otherwise there is no exchange to make, and final() gives nothing.
     bool prepared() const { return prepared_; }
     // The client-first message.
