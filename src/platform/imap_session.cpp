@@ -203,13 +203,18 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         const bool retryAsTyped = saslPrep(user).value_or(user) != user || saslPrep(password).value_or(password) != password;
         std::string line;
         Result r = Result::Broken;
+        // Refused for the name or password, not for now ([UNAVAILABLE]) or for another reason.
+        const auto credentialsRefused = [&] {
+            const std::string code = firstWord(parseResponse(line).code);
+            return r == Result::No && (code.empty() || code == "AUTHENTICATIONFAILED");
+        };
         if (secretStaysHere) {
             if (offers(capabilities_, "AUTH=SCRAM-SHA-256")) {
                 if (!Scram(user, password, "").prepared()) {
                     return refuse("ユーザー名かパスワードに SCRAM-SHA-256 で使えない文字(制御文字など)が含まれています。");
                 }
                 for (const bool prepare : {true, false}) {
-                    if (!prepare && !(r == Result::No && retryAsTyped)) break;
+                    if (!prepare && !(retryAsTyped && credentialsRefused())) break;
                     Scram scram(user, password, scramNonce(), prepare);
                     enum { First, Final, Proof, Done } step = initialResponse ? Final : First;
                     bool proven = false;
@@ -253,7 +258,7 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
             }
             if (offers(capabilities_, "AUTH=PLAIN")) {
                 for (const bool prepare : {true, false}) {
-                    if (!prepare && !(r == Result::No && retryAsTyped)) break;
+                    if (!prepare && !(retryAsTyped && credentialsRefused())) break;
                     const std::string message = base64(plainMessage(user, password, prepare));
                     bool sent = initialResponse;
                     r = command("AUTHENTICATE PLAIN" + (initialResponse ? " " + message : std::string()), line, {},

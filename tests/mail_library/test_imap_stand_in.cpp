@@ -232,8 +232,9 @@ TEST_F(ImapStandIn, HostileServersGetFailuresAndThePasswordOnlyWhereItMayGo) {
               scramServer({"$T OK in\r\n"}), true, "使えない文字", false, kNMailRefusalNone, "secret\u0007"},
              {"login refused with the server's words", hello, onStart("AUTHENTICATE PLAIN", {"$T NO [AUTHENTICATIONFAILED] Nope.\r\n"}),
               false, "認証に失敗しました。サーバーの応答: a1 NO [AUTHENTICATIONFAILED] Nope.", true, kNMailRefusalPassword},
-             {"login refused for now", hello, onStart("AUTHENTICATE PLAIN", {"$T NO [UNAVAILABLE] Later.\r\n"}), false,
-              "後でもう一度", true, kNMailRefusalTemporary},
+             // Not tried again with the password as typed: that is for a refused password only.
+             {"login refused for now", hello, on(kPlainIr, {"$T NO [UNAVAILABLE] Later.\r\n"}), false,
+              "後でもう一度", true, kNMailRefusalTemporary, "se\u00ADcret"},
              {"STATUS refused", hello, on("STATUS INBOX (UNSEEN)", {"$T NO no such mailbox\r\n"}), false,
               "メールボックスの状態を取得できませんでした", true, kNMailRefusalOther},
              {"a count over ten million", hello, on("STATUS INBOX (UNSEEN)", {"* STATUS INBOX (UNSEEN 10000001)\r\n$T OK\r\n"}),
