@@ -77,10 +77,16 @@ std::shared_ptr<Job> StartJob(Work work, std::function<void(const Job&)> answere
     std::thread([job, work, answered = std::move(answered)] {
         {
             [[maybe_unused]] const LibraryAllocations library;
+            // GIO ends the whole process when the session bus closes under the connection it shares
+            // (libsecret's); a clock whose bus went away runs on, with no keyring. Held for the job: the
+            // shared connection lives as long as someone holds it.
+            GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+            if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
             work(*job);
             // The next call connects afresh: a keyring that went away or was replaced meanwhile (logged
             // out of, restarted) is then found as it is now, not through a session it no longer knows.
             secret_service_disconnect();
+            if (bus) g_object_unref(bus);
         }
         job->done = true;
         // Any event wakes a loop that sleeps; a wait then finds the job done.
