@@ -126,6 +126,39 @@ TEST_F(FirstStart, WithAKeyringTheSavedPasswordLivesThereAndTheCheckLogsInWithIt
         << dovecot.log().toStdString();
 }
 
+TEST_F(FirstStart, ALockedKeyringsOwnPromptCancelledLeavesNoPasswordAndTheAccountDialogAsks) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    ASSERT_TRUE(keyring.Store("alice", "Open Sesame 42"));
+    ASSERT_TRUE(keyring.Lock());
+    ASSERT_TRUE(keyring.RealPrompter()) << "gcr's prompter did not come up";
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QStringLiteral("127.0.0.1:1"));
+    folder.write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n");
+    StartOptions options;
+    options.sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    ASSERT_TRUE(program.waitForClock()) << program.error().toStdString();
+
+    // The desktop's own unlock window asks; the clock is up meanwhile, and the account dialog waits
+    // for the keyring's answer.
+    WindowId prompt = 0;
+    ASSERT_TRUE(Until([&] {
+        for (const WindowId id : ClientWindows())
+            if (Tool("xprop", {"-id", QString::number(id), "WM_CLASS"}).contains("gcr-prompter")) prompt = id;
+        return prompt != 0;
+    })) << "no unlock window" << Tool("xwininfo", {"-root", "-tree"}).toStdString();
+    EXPECT_FALSE(FindWindow(kAccountTitle).has_value());
+
+    // Cancelled: no password, so the account dialog asks, with the ID from the file.
+    Activate(prompt);
+    Keys({"Escape"});
+    EXPECT_TRUE(WaitForWindow(kAccountTitle).has_value()) << "no account dialog after the prompt was cancelled";
+    EXPECT_EQ(folder.read("★MailData/iniIdPass.ini").toStdString(), std::string("[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n"));
+}
+
 TEST_F(FirstStart, EscapeCancelsTheServerDialogAndEnterConfirmsTheAccount) {
     ProgramFolder folder;
     ASSERT_TRUE(folder.ok());
