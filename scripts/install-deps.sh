@@ -44,6 +44,7 @@ if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
              dovecot-pop3d dovecot-imapd openssl curl dbus-daemon
              gnome-keyring libsecret-tools  # a real keyring in the tests' private session bus
+             gcr  # its unlock window (gcr-prompter), which one end-to-end test cancels
              dbus-x11  # dbus-launch: libdbus's X11 autolaunch, which the program must not set off
              trayer faketime  # the end-to-end tests: a tray host, a moved clock
              xfwm4  # Xfce's window manager, which hands the focus to windows that would take it

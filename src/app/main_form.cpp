@@ -189,9 +189,8 @@ void MainForm::Form_Load() {
     // A password an older run kept in the file goes into the keyring, where there is one: after
     // start-up, as a handler of its own, so that a keyring asking to be unlocked holds nothing up.
     core::Loop().Post([] { settings::MoveFilePasswordToKeyring(); });
-    // 6. No account yet: ask for it.
-    ::IdPassForm& account = forms::IdPassForm();
-    if (account.IdText.Text().isEmpty() || account.PassText.Text().isEmpty()) account.Show();
+    // 6. No account yet: ask for it (where the keyring is asked for the password, once it has answered).
+    forms::IdPassForm().ShowIfIncomplete();
     // 7. A tune left open by anyone.
     prog::LastApiResult = Mci("stop bgm");
     prog::LastApiResult = Mci("close bgm");

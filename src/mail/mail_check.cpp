@@ -62,12 +62,16 @@ int32_t MainForm::TalkToServer() {
         mail::PinTrustedCertificate();
         int32_t handle = platform::NMailPop3Connect(core::Ansi(prog::Pop3Server));
         if (handle != -1) {
-            // A dialog loaded just now has read the account itself: reading it again would ask a locked
-            // keyring a second time right after the person refused it.
+            // A dialog loaded just now has read the account itself, and one that still awaits the
+            // keyring's answer has asked it: reading again would ask a locked keyring a second time.
             const bool loaded = forms::IdPassFormLoaded();
-            ::IdPassForm& dialog = forms::IdPassForm();
+            const std::shared_ptr<const KeyringAnswer> answer = forms::IdPassForm().AwaitedKeyring();
             const settings::Account stored =
-                loaded ? settings::ReadAccount() : settings::Account{dialog.IdText.Text(), dialog.PassText.Text()};
+                answer   ? ::IdPassForm::AwaitKeyring(answer)
+                : loaded ? settings::ReadAccount()
+                         : settings::Account{forms::IdPassForm().IdText.Text(), forms::IdPassForm().PassText.Text()};
+            // Only now: the person may have closed the dialog while the keyring asked.
+            ::IdPassForm& dialog = forms::IdPassForm();
             // An account typed and taken with OK but not saved still counts, until one is saved.
             const settings::Account account = stored.Complete() ? stored : settings::LastAcceptedAccount();
             const settings::Account use = account.Complete() ? account : stored;

@@ -35,9 +35,6 @@ const SecretSchema* Schema() {
     return &schema;
 }
 
-// An unlock prompt waits for the person; after this long the answer counts as no answer.
-constexpr uint32_t kLongestPromptMs = 10 * 60 * 1000;
-
 struct Job {
     std::atomic<bool> done{false};
     KeyringStatus status = KeyringStatus::Failed;
@@ -55,25 +52,60 @@ struct LibraryAllocations {
 #endif
 };
 
+// The program keeps one account: once the new one is stored, an item kept for an earlier ID goes, as an
+// earlier password in the file is overwritten. One that will not go (locked elsewhere) stays.
+void RemoveOtherUsers(SecretService* service, const QByteArray& user) {
+    GHashTable* attributes = secret_attributes_build(Schema(), "application", "vellumine", nullptr);
+    GList* items = secret_service_search_sync(service, Schema(), attributes, SECRET_SEARCH_ALL, nullptr, nullptr);
+    g_hash_table_unref(attributes);
+    for (GList* i = items; i; i = i->next) {
+        SecretItem* item = SECRET_ITEM(i->data);
+        GHashTable* found = secret_item_get_attributes(item);
+        const auto* owner = static_cast<const char*>(g_hash_table_lookup(found, "user"));
+        if (!owner || user != owner) secret_item_delete_sync(item, nullptr, nullptr);
+        g_hash_table_unref(found);
+    }
+    g_list_free_full(items, g_object_unref);
+}
+
 // libsecret's calls block until the keyring answers, and an unlock prompt waits for the person: they
-// run on a thread of their own, and the program waits for the answer as for a socket's. A job given up
-// on finishes alone; it owns what it writes to.
+// run on a thread of their own. A job given up on finishes alone; it owns what it writes to. Once it is
+// done, answered runs on the program's thread, as any event's handler.
+template <class Work>
+std::shared_ptr<Job> StartJob(Work work, std::function<void(const Job&)> answered) {
+    auto job = std::make_shared<Job>();
+    std::thread([job, work, answered = std::move(answered)] {
+        {
+            [[maybe_unused]] const LibraryAllocations library;
+            // GIO ends the whole process when the session bus closes under the connection it shares
+            // (libsecret's); a clock whose bus went away runs on, with no keyring. Held for the job: the
+            // shared connection lives as long as someone holds it.
+            GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+            if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
+            work(*job);
+            // The next call connects afresh: a keyring that went away or was replaced meanwhile (logged
+            // out of, restarted) is then found as it is now, not through a session it no longer knows.
+            secret_service_disconnect();
+            if (bus) g_object_unref(bus);
+        }
+        job->done = true;
+        // Any event wakes a loop that sleeps; a wait then finds the job done.
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            if (answered)
+                QMetaObject::invokeMethod(app, [job, answered] { answered(*job); }, Qt::QueuedConnection);
+            else
+                QCoreApplication::postEvent(app, new QEvent(QEvent::User));
+        }
+    }).detach();
+    return job;
+}
+
+// The program waits for the answer as for a socket's.
 template <class Work>
 std::shared_ptr<Job> RunJob(Work work) {
-    auto job = std::make_shared<Job>();
-    std::thread([job, work] {
-        [[maybe_unused]] const LibraryAllocations library;
-        work(*job);
-        // The next call connects afresh: a keyring that went away or was replaced meanwhile (logged out
-        // of, restarted) is then found as it is now, not through a session it no longer knows.
-        secret_service_disconnect();
-        job->done = true;
-        // Any event wakes a loop that sleeps; the wait then finds the job done.
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QCoreApplication::postEvent(app, new QEvent(QEvent::User));
-    }).detach();
+    const std::shared_ptr<Job> job = StartJob(work, nullptr);
     const std::function<bool()> ready = [job] { return job->done.load(); };
-    if (!Net().WaitUntil(ready, kLongestPromptMs)) return nullptr;
+    if (!Net().WaitUntil(ready, kKeyringLongestWaitMs)) return nullptr;
     return job;
 }
 
@@ -127,6 +159,7 @@ KeyringStatus KeyringStorePassword(const QString& label, const QString& user, co
             secret_value_unref(value);
             g_hash_table_unref(attributes);
             j.status = stored ? KeyringStatus::Ok : KeyringStatus::Failed;
+            if (stored) RemoveOtherUsers(service, u);
         }
         if (service) g_object_unref(service);
         if (error) g_error_free(error);
@@ -134,38 +167,49 @@ KeyringStatus KeyringStorePassword(const QString& label, const QString& user, co
     return job ? job->status : KeyringStatus::Refused;
 }
 
+namespace {
+// The first item found for the user, with its secret; a locked one is unlocked first, through the
+// keyring's own prompt.
+void ReadPassword(const QByteArray& user, Job& j) {
+    GError* error = nullptr;
+    GHashTable* attributes =
+        secret_attributes_build(Schema(), "application", "vellumine", "user", user.constData(), nullptr);
+    GList* items = secret_service_search_sync(nullptr, Schema(), attributes,
+                                              SecretSearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS),
+                                              nullptr, &error);
+    g_hash_table_unref(attributes);
+    if (error) {
+        j.status = KeyringStatus::Failed;
+        g_error_free(error);
+    } else if (!items) {
+        j.status = KeyringStatus::NotFound;
+    } else {
+        SecretItem* item = SECRET_ITEM(items->data);
+        SecretValue* value = secret_item_get_locked(item) ? nullptr : secret_item_get_secret(item);
+        const char* text = value ? secret_value_get_text(value) : nullptr;
+        if (text) {
+            j.status = KeyringStatus::Ok;
+            j.password = QString::fromUtf8(text);
+        } else {
+            j.status = KeyringStatus::Refused;
+        }
+        if (value) secret_value_unref(value);
+    }
+    g_list_free_full(items, g_object_unref);
+}
+}  // namespace
+
 KeyringRead KeyringReadPassword(const QString& user) {
     const QByteArray u = user.toUtf8();
-    const std::shared_ptr<Job> job = RunJob([u](Job& j) {
-        GError* error = nullptr;
-        GHashTable* attributes = secret_attributes_build(Schema(), "application", "vellumine", "user", u.constData(),
-                                                         nullptr);
-        // A locked item is unlocked first, through the keyring's own prompt.
-        GList* items = secret_service_search_sync(
-            nullptr, Schema(), attributes,
-            SecretSearchFlags(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS), nullptr, &error);
-        g_hash_table_unref(attributes);
-        if (error) {
-            j.status = KeyringStatus::Failed;
-            g_error_free(error);
-        } else if (!items) {
-            j.status = KeyringStatus::NotFound;
-        } else {
-            SecretItem* item = SECRET_ITEM(items->data);
-            SecretValue* value = secret_item_get_locked(item) ? nullptr : secret_item_get_secret(item);
-            const char* text = value ? secret_value_get_text(value) : nullptr;
-            if (text) {
-                j.status = KeyringStatus::Ok;
-                j.password = QString::fromUtf8(text);
-            } else {
-                j.status = KeyringStatus::Refused;
-            }
-            if (value) secret_value_unref(value);
-        }
-        g_list_free_full(items, g_object_unref);
-    });
+    const std::shared_ptr<Job> job = RunJob([u](Job& j) { ReadPassword(u, j); });
     if (!job) return {KeyringStatus::Refused, QString()};
     return {job->status, job->password};
+}
+
+void KeyringReadPasswordThen(const QString& user, std::function<void(const KeyringRead&)> answered) {
+    const QByteArray u = user.toUtf8();
+    StartJob([u](Job& j) { ReadPassword(u, j); },
+             [answered = std::move(answered)](const Job& j) { answered({j.status, j.password}); });
 }
 
 }  // namespace platform

@@ -143,57 +143,64 @@ constexpr uint32_t kRemove = 0, kAdd = 1;
 constexpr uint32_t kFromPager = 2;  // EWMH source indication: pagers and direct user actions
 constexpr uint32_t kUrgencyHint = 1u << 8;
 
-// Before the window is mapped the states are the window's own property, which Qt merges its own
-// into as it maps the window; once mapped they are the window manager's, changed on request.
-class OutOfTaskBars : public QObject {
+// Properties the window's own until it is mapped, rewritten before each map: the show event comes
+// before the window is mapped. afterMap, when given, runs once the map has been asked for.
+class BeforeEachMap : public QObject {
 public:
-    explicit OutOfTaskBars(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+    using Step = void (*)(xcb_connection_t*, xcb_window_t);
+    BeforeEachMap(QWidget* window, Step beforeMap, Step afterMap = nullptr)
+        : QObject(window), window_(window), beforeMap_(beforeMap), afterMap_(afterMap) {
+        window->installEventFilter(this);
+    }
 
     bool eventFilter(QObject* watched, QEvent* e) override {
-        // The show event comes before the window is mapped.
         if (watched == window_ && e->type() == QEvent::Show) {
-            BeforeMap();
-            QMetaObject::invokeMethod(this, [this] { AfterMap(); }, Qt::QueuedConnection);
+            Run(beforeMap_);
+            if (afterMap_)
+                QMetaObject::invokeMethod(this, [this] { if (window_ && window_->isVisible()) Run(afterMap_); },
+                                          Qt::QueuedConnection);
         }
         return false;
     }
 
 private:
-    void BeforeMap() {
+    void Run(Step step) {
         xcb_connection_t* c = Connection();
-        if (!c) return;
-        const xcb_window_t w = xcb_window_t(window_->winId());
-        const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
-        std::vector<uint32_t> states = Property32(c, w, state, XCB_ATOM_ATOM);
-        std::erase(states, Atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION"));
-        for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
-            if (std::find(states.begin(), states.end(), Atom(c, name)) == states.end()) states.push_back(Atom(c, name));
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
-                            states.data());
-        std::vector<uint32_t> hints = Property32(c, w, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS);
-        if (!hints.empty() && (hints[0] & kUrgencyHint)) {
-            hints[0] &= ~kUrgencyHint;
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
-                                uint32_t(hints.size()), hints.data());
-        }
-        xcb_flush(c);
-    }
-
-    // A manager may decide afresh as it takes the window on (KWin marks a window shown without
-    // being activated as demanding attention): the states are asked for once more.
-    void AfterMap() {
-        xcb_connection_t* c = Connection();
-        if (!c || !window_ || !window_->isVisible()) return;
-        const xcb_window_t w = xcb_window_t(window_->winId());
-        const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
-        AskWindowManager(c, w, state, {kAdd, Atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), Atom(c, "_NET_WM_STATE_SKIP_PAGER"),
-                                       kFromPager, 0});
-        AskWindowManager(c, w, state, {kRemove, Atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION"), 0, kFromPager, 0});
+        if (!c || !window_) return;
+        step(c, xcb_window_t(window_->winId()));
         xcb_flush(c);
     }
 
     QPointer<QWidget> window_;
+    Step beforeMap_, afterMap_;
 };
+
+// Before the window is mapped the states are the window's own property, which Qt merges its own
+// into as it maps the window; once mapped they are the window manager's, changed on request.
+void OutOfTaskBarsBeforeMap(xcb_connection_t* c, xcb_window_t w) {
+    const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
+    std::vector<uint32_t> states = Property32(c, w, state, XCB_ATOM_ATOM);
+    std::erase(states, Atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION"));
+    for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"})
+        if (std::find(states.begin(), states.end(), Atom(c, name)) == states.end()) states.push_back(Atom(c, name));
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, state, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
+                        states.data());
+    std::vector<uint32_t> hints = Property32(c, w, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS);
+    if (!hints.empty() && (hints[0] & kUrgencyHint)) {
+        hints[0] &= ~kUrgencyHint;
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32,
+                            uint32_t(hints.size()), hints.data());
+    }
+}
+
+// A manager may decide afresh as it takes the window on (KWin marks a window shown without being
+// activated as demanding attention): the states are asked for once more.
+void OutOfTaskBarsAfterMap(xcb_connection_t* c, xcb_window_t w) {
+    const xcb_atom_t state = Atom(c, "_NET_WM_STATE");
+    AskWindowManager(c, w, state, {kAdd, Atom(c, "_NET_WM_STATE_SKIP_TASKBAR"), Atom(c, "_NET_WM_STATE_SKIP_PAGER"),
+                                   kFromPager, 0});
+    AskWindowManager(c, w, state, {kRemove, Atom(c, "_NET_WM_STATE_DEMANDS_ATTENTION"), 0, kFromPager, 0});
+}
 
 // ---- Owned boxes
 
@@ -284,37 +291,20 @@ void Raise(xcb_connection_t* c, QWidget* window) {
 
 // Qt writes its WM_PROTOCOLS as it creates the native window and WM_HINTS as it maps it: the
 // protocols are rewritten before every map, the input hint is Qt's own (WindowDoesNotAcceptFocus).
-class NoFocus : public QObject {
-public:
-    explicit NoFocus(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* e) override {
-        if (watched == window_ && e->type() == QEvent::Show) BeforeMap();
-        return false;
-    }
-
-private:
-    void BeforeMap() {
-        xcb_connection_t* c = Connection();
-        if (!c) return;
-        const xcb_window_t w = xcb_window_t(window_->winId());
-        const xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
-        std::vector<uint32_t> items = Property32(c, w, protocols, XCB_ATOM_ATOM);
-        // A window that lists WM_TAKE_FOCUS asks to be offered the focus even with no input hint
-        // (ICCCM's globally active model); without it the window manager never hands it over.
-        if (std::erase(items, Atom(c, "WM_TAKE_FOCUS")) == 0) return;
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, protocols, XCB_ATOM_ATOM, 32, uint32_t(items.size()),
-                            items.data());
-        xcb_flush(c);
-    }
-
-    QWidget* window_;
-};
+void NoFocusBeforeMap(xcb_connection_t* c, xcb_window_t w) {
+    const xcb_atom_t protocols = Atom(c, "WM_PROTOCOLS");
+    std::vector<uint32_t> items = Property32(c, w, protocols, XCB_ATOM_ATOM);
+    // A window that lists WM_TAKE_FOCUS asks to be offered the focus even with no input hint
+    // (ICCCM's globally active model); without it the window manager never hands it over.
+    if (std::erase(items, Atom(c, "WM_TAKE_FOCUS")) == 0) return;
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, protocols, XCB_ATOM_ATOM, 32, uint32_t(items.size()),
+                        items.data());
+}
 
 }  // namespace
 
 void KeepOutOfTaskBars(HWND window) {
-    if (window) new OutOfTaskBars(window);
+    if (window) new BeforeEachMap(window, OutOfTaskBarsBeforeMap, OutOfTaskBarsAfterMap);
 }
 
 void SetOwnerWindow(HWND owner) {
@@ -333,7 +323,7 @@ void NeverFocus(HWND window) {
     if (!window) return;
     window->setWindowFlag(Qt::WindowDoesNotAcceptFocus, true);
     window->setAttribute(Qt::WA_ShowWithoutActivating);
-    new NoFocus(window);
+    new BeforeEachMap(window, NoFocusBeforeMap);
 }
 
 int64_t WindowManagerQuestions() { return g_questions; }

@@ -26,10 +26,19 @@ QString KeyringLabel(const QString& id) {
 }
 }  // namespace
 
+bool PasswordInKeyring(const Account& stored) {
+    return !g_unsaved && !stored.id.isEmpty() && stored.password.isEmpty() && platform::KeyringPresent();
+}
+
+void ReadKeyringPasswordThen(const QString& id, std::function<void(const QString&)> answered) {
+    platform::KeyringReadPasswordThen(id, [answered = std::move(answered)](const platform::KeyringRead& read) {
+        answered(read.status == platform::KeyringStatus::Ok ? read.password : QString());
+    });
+}
+
 Account ReadAccount() {
     Account account = ReadStoredAccount();
-    if (g_unsaved || account.id.isEmpty() || !account.password.isEmpty() || !platform::KeyringPresent())
-        return account;
+    if (!PasswordInKeyring(account)) return account;
     const platform::KeyringRead read = platform::KeyringReadPassword(account.id);
     if (read.status == platform::KeyringStatus::Ok) account.password = read.password;
     return account;

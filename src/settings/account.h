@@ -1,6 +1,7 @@
 #pragma once
 // The POP account: as saved in iniIdPass.ini, and as last taken with OK in the account dialog.
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "settings/profile_keys.h"
@@ -20,6 +21,14 @@ Account ReadStoredAccount();
 // The stored account, with the password the desktop's keyring keeps for the ID when the file holds
 // none. A keyring that stays locked, has nothing or has gone away gives no password.
 Account ReadAccount();
+
+// Whether the password of a stored account is the keyring's to give: an ID, no password in the
+// file, and a keyring that answers.
+bool PasswordInKeyring(const Account& stored);
+// What the keyring gives for the ID, without waiting: answered runs, as an event's handler, once it
+// has answered (the person may first be asked to unlock it). Empty when it stays locked, has nothing
+// or has gone away.
+void ReadKeyringPasswordThen(const QString& id, std::function<void(const QString&)> answered);
 
 // What OK with the save box ticked does. Where a keyring answers, the password goes there and the
 // file gets the ID, an empty "NAME2" and "NAME3" = "1"; without one, the file gets all three as

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 
 #include "core/program.h"
+#include "platform/keyring.h"
+#include "platform/net_wait.h"
 #include "platform/window.h"
 #include "settings/account.h"
 #include "settings/dialog_placement.h"
@@ -35,10 +37,48 @@ IdPassForm::IdPassForm()
     settings::PlaceBesideMainWindow(*this, 1);
 }
 
+IdPassForm::~IdPassForm() {
+    if (keyring_) keyring_->form = nullptr;
+}
+
 void IdPassForm::Form_Load() {
-    const settings::Account stored = settings::ReadAccount();
+    const settings::Account stored = settings::ReadStoredAccount();
     IdText.SetText(stored.id);
     PassText.SetText(stored.password);
+    if (!settings::PasswordInKeyring(stored)) return;
+    // The keyring may ask to be unlocked and the person may take their time: whoever loads the dialog
+    // (start-up, a check) goes on meanwhile, and the password box is filled once the keyring answers.
+    // Nothing waits in between.
+    keyring_ = std::make_shared<KeyringAnswer>();
+    keyring_->id = stored.id;
+    keyring_->form = this;
+    settings::ReadKeyringPasswordThen(stored.id, [answer = keyring_](const QString& password) {
+        answer->password = password;
+        answer->done = true;
+        if (answer->form) answer->form->KeyringAnswered();
+    });
+}
+
+void IdPassForm::KeyringAnswered() {
+    if (Unloading()) return;
+    // What the person typed meanwhile stays; the keyring's password belongs to the ID that was loaded.
+    if (PassText.Text().isEmpty() && IdText.Text() == keyring_->id) PassText.SetText(keyring_->password);
+    if (showIfIncomplete_) ShowIfIncomplete();
+}
+
+void IdPassForm::ShowIfIncomplete() {
+    showIfIncomplete_ = keyring_ && !keyring_->done;
+    if (!showIfIncomplete_ && (IdText.Text().isEmpty() || PassText.Text().isEmpty())) Show();
+}
+
+std::shared_ptr<const KeyringAnswer> IdPassForm::AwaitedKeyring() const {
+    return keyring_ && !keyring_->done ? keyring_ : nullptr;
+}
+
+settings::Account IdPassForm::AwaitKeyring(const std::shared_ptr<const KeyringAnswer>& answer) {
+    const std::function<bool()> answered = [answer] { return answer->done; };
+    platform::Net().WaitUntil(answered, platform::kKeyringLongestWaitMs);
+    return {answer->id, answer->done ? answer->password : QString()};
 }
 
 void IdPassForm::OKCommand_Click() {

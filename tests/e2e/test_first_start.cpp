@@ -126,6 +126,63 @@ TEST_F(FirstStart, WithAKeyringTheSavedPasswordLivesThereAndTheCheckLogsInWithIt
         << dovecot.log().toStdString();
 }
 
+TEST_F(FirstStart, ALockedKeyringsOwnPromptCancelledLeavesNoPasswordAndTheAccountDialogAsks) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "Open Sesame 42"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    dovecot.deliver("alice", MailMessage(1));
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    ASSERT_TRUE(keyring.Store("alice", "Open Sesame 42"));
+    ASSERT_TRUE(keyring.Lock());
+    ASSERT_TRUE(keyring.RealPrompter()) << "gcr's prompter did not come up";
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("127.0.0.1:%1").arg(dovecot.pop3Port()));
+    folder.write("★MailData/iniIdPass.ini", "[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n");
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    options.sessionBus = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+
+    // The desktop's own unlock window, found by its class (its title is the keyring's, translated).
+    const auto prompt = [] {
+        WindowId found = 0;
+        Until([&] {
+            for (const WindowId id : ClientWindows())
+                if (Tool("xprop", {"-id", QString::number(id), "WM_CLASS"}).contains("gcr-prompter")) found = id;
+            return found != 0;
+        });
+        return found;
+    };
+    // At start it asks; the clock is up meanwhile, and the account dialog waits for the answer.
+    WindowId asking = prompt();
+    ASSERT_NE(asking, 0u) << "no unlock window at start";
+    EXPECT_FALSE(FindWindow(kAccountTitle).has_value());
+    // Cancelled: no password, so the account dialog asks, with the ID from the file.
+    Activate(asking);
+    Keys({"Escape"});
+    auto account = WaitForWindow(kAccountTitle);
+    ASSERT_TRUE(account) << "no account dialog after the prompt was cancelled";
+
+    // Closed, and a check by hand: the keyring asks again, cancelled again; the check counts no
+    // password, asks for the account and does not log in.
+    Activate(*account);
+    Keys({"Escape"});
+    ASSERT_TRUE(WaitUntilGone(kAccountTitle));
+    MoveMouse({150, 650});
+    ASSERT_TRUE(ChooseMenuItem(*clock, kMailCheck));
+    asking = prompt();
+    ASSERT_NE(asking, 0u) << "no unlock window at the check";
+    Activate(asking);
+    Keys({"Escape"});
+    EXPECT_TRUE(WaitForWindow(kAccountTitle).has_value()) << "no account dialog after the check";
+    EXPECT_FALSE(dovecot.log().contains("user=<alice>")) << dovecot.log().toStdString();
+    EXPECT_EQ(folder.read("★MailData/iniIdPass.ini").toStdString(), std::string("[EXEINI]\r\nNAME=alice\r\nNAME2=\r\nNAME3=1\r\n"));
+}
+
 TEST_F(FirstStart, EscapeCancelsTheServerDialogAndEnterConfirmsTheAccount) {
     ProgramFolder folder;
     ASSERT_TRUE(folder.ok());

@@ -385,6 +385,29 @@ TEST_F(MailCheck, ALockedKeyringIsAskedOncePerCheckAndTheClockGoesOnWhileItAsks)
     EXPECT_EQ(Logins("alice", before), before);
 }
 
+TEST_F(MailCheck, AnAccountDialogClosedWhileTheKeyringAsksIsOpenedAnewByTheCheck) {
+    testsupport::KeyringSession keyring;
+    ASSERT_TRUE(keyring.error().isEmpty()) << keyring.error().toStdString();
+    MainForm& main = Start("alice", "alicepw");
+    loop->DoEvents(0);  // the move into the keyring
+    ASSERT_EQ(keyring.Lookup("alice"), "alicepw");
+    ASSERT_TRUE(keyring.Lock());
+    ASSERT_TRUE(keyring.HoldPrompts());
+    forms::IdPassForm().Show();
+    main.Command8_Click();
+    ASSERT_TRUE(loop->RunUntil([&] { return keyring.PromptsBegun() > 0; }, 60000));
+    // Closed by the person while the keyring asks for the check.
+    forms::IdPassForm().CancelCommand.Press();
+    Settle();
+    keyring.EndPrompts();
+    Finish();
+    ASSERT_TRUE(forms::IdPassFormLoaded());
+    ASSERT_TRUE(UntilInRealTime([] { return !forms::IdPassForm().AwaitedKeyring(); }));
+    EXPECT_TRUE(forms::IdPassForm().Visible());
+    EXPECT_EQ(forms::IdPassForm().IdText.Text(), "alice");
+    EXPECT_EQ(forms::IdPassForm().PassText.Text(), "");
+}
+
 TEST_F(MailCheck, NoServerOrNoConnectionShowsNothing) {
     MainForm& main = Start("alice", "alicepw");
     prog::Pop3Server = "";

@@ -13,6 +13,7 @@
 #include "app/main_form.h"
 #include "core/msgbox.h"
 #include "core/program.h"
+#include "core/timer.h"
 #include "platform/textfile.h"
 #include "settings/account.h"
 #include "settings/set_form.h"
@@ -47,6 +48,11 @@ protected:
     void TearDown() override {
         AccountDialog::TearDown();
         keyring.reset();
+    }
+    // The dialog once the keyring has answered for the password it loaded.
+    IdPassForm& Answered() {
+        EXPECT_TRUE(UntilInRealTime([this] { return !Dialog().AwaitedKeyring(); }));
+        return Dialog();
     }
     void SaveWithOk(const QString& id, const QString& password, bool save = true) {
         Dialog().IdText.SetText(id);
@@ -153,7 +159,7 @@ TEST_F(KeyringAccount, OkWithSaveKeepsThePasswordInTheKeyringAndOkWithoutSaveKee
     // Recognisable in the keyring's own tool: the program, the server and the ID.
     EXPECT_TRUE(keyring->SecretTool({"search", "application", "vellumine"})
                     .contains("label = Vellumine: POP3 pop.example.org (ID bob)"));
-    EXPECT_EQ(Dialog().PassText.Text(), password);  // reopened: the keyring's password
+    EXPECT_EQ(Answered().PassText.Text(), password);  // reopened: the keyring's password
 
     // Not saved: only the choice goes to the file, and the keyring keeps the saved account.
     Dialog().Unload();
@@ -181,7 +187,7 @@ TEST_F(KeyringAccount, ALockedKeyringWhoseUnlockIsRefusedGivesNoPasswordAndTakes
     ASSERT_TRUE(keyring->Lock());
     Dialog().Unload();
     Settle();
-    EXPECT_EQ(Dialog().IdText.Text(), "bob");
+    EXPECT_EQ(Answered().IdText.Text(), "bob");
     EXPECT_EQ(Dialog().PassText.Text(), "");  // as no password: the dialog asks
 
     // A password left in the file stays there while the keyring will not take it, for the next start.
@@ -194,6 +200,51 @@ TEST_F(KeyringAccount, ALockedKeyringWhoseUnlockIsRefusedGivesNoPasswordAndTakes
     SaveWithOk("dave", "davepw");
     EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=dave\r\nNAME2=\r\nNAME3=1\r\n");
     EXPECT_EQ(settings::ReadAccount().password, "davepw");
+}
+
+TEST_F(KeyringAccount, StartUpGoesOnWhileALockedKeyringAsksAndTheDialogAsksOnceTheUnlockIsCancelled) {
+    Start();
+    ASSERT_TRUE(settings::SaveAccount({"bob", "bobpw"}).ok);
+    ASSERT_TRUE(keyring->Lock());
+    ASSERT_TRUE(keyring->HoldPrompts());
+    // A tick before start-up has filled the mail program's field means a wait holds start-up; the
+    // prompt is then closed so that start-up can end at all.
+    bool heldStartUp = false;
+    core::Timer probe(100);
+    probe.OnTimer = [&] {
+        if (!forms::MainForm().Text7.Text().isEmpty()) return;
+        heldStartUp = true;
+        keyring->EndPrompts();
+    };
+    MainForm& main = forms::MainForm();
+    EXPECT_FALSE(heldStartUp);
+    // The keyring asks, and the person takes their time: the clock runs on, and the dialog has
+    // nothing to ask yet.
+    ASSERT_TRUE(UntilInRealTime([&] { return keyring->PromptsBegun() > 0; }));
+    const QString time = main.Text3.Text();
+    loop->RunFor(3000);
+    EXPECT_NE(main.Text3.Text(), time);
+    EXPECT_FALSE(Dialog().Visible());
+    EXPECT_EQ(keyring->PromptsBegun(), 1);
+    // Closed without unlocking: no password, so the dialog asks for the account.
+    keyring->EndPrompts();
+    ASSERT_TRUE(UntilInRealTime([&] { return Dialog().Visible(); }));
+    EXPECT_EQ(Dialog().IdText.Text(), "bob");
+    EXPECT_EQ(Dialog().PassText.Text(), "");
+}
+
+TEST_F(KeyringAccount, ANewIdOrServerSavedReplacesTheEarlierItemAndOnlyOnce) {
+    Start();
+    forms::MainForm();
+    SaveWithOk("bob", "bobpw");
+    prog::Pop3Server = "pop.example.net";
+    SaveWithOk("carol", "carolpw");
+    // The file's way: the earlier account is overwritten, not kept beside the new one.
+    EXPECT_EQ(keyring->Lookup("bob"), "");
+    EXPECT_EQ(keyring->Lookup("carol"), "carolpw");
+    const QByteArray items = keyring->SecretTool({"search", "--all", "application", "vellumine"});
+    EXPECT_EQ(items.count("label = "), 1) << items.toStdString();
+    EXPECT_TRUE(items.contains("label = Vellumine: POP3 pop.example.net (ID carol)")) << items.toStdString();
 }
 
 TEST_F(KeyringAccount, NoSecretServiceOnTheBusKeepsThePasswordInTheFileAsAlways) {
@@ -210,7 +261,7 @@ TEST_F(KeyringAccount, AKeyringThatGoesAwayLaterGivesNoPasswordAndTheDialogAsks)
     keyring->EndKeyring();
     Dialog().Unload();
     Settle();
-    EXPECT_EQ(Dialog().PassText.Text(), "");
+    EXPECT_EQ(Answered().PassText.Text(), "");
     EXPECT_EQ(IdPass(), "[EXEINI]\r\nNAME=bob\r\nNAME2=\r\nNAME3=1\r\n");  // nothing written in clear
 }
 

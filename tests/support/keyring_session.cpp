@@ -86,6 +86,10 @@ KeyringSession::KeyringSession(bool withKeyring) {
 }
 
 KeyringSession::~KeyringSession() {
+    if (realPrompter_) {
+        realPrompter_->terminate();
+        realPrompter_->waitForFinished(30000);
+    }
     EndPrompts();
     EndKeyring();
     if (busPid_ > 0) ::kill(pid_t(busPid_), SIGTERM);
@@ -108,6 +112,36 @@ QByteArray KeyringSession::Lookup(const QString& user) const {
                 QStringLiteral("user"), user});
     tool.waitForFinished(30000);
     return tool.readAllStandardOutput();
+}
+
+bool KeyringSession::Store(const QString& user, const QByteArray& password) const {
+    QProcess tool;
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("store"), QStringLiteral("--label=Vellumine"), QStringLiteral("xdg:schema"),
+                QStringLiteral("org.example.vellumine.Password"), QStringLiteral("application"),
+                QStringLiteral("vellumine"), QStringLiteral("user"), user});
+    tool.write(password);
+    tool.closeWriteChannel();
+    return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+bool KeyringSession::RealPrompter() {
+    const QString path = QStringLiteral("/usr/libexec/gcr-prompter");
+    const QString name = QStringLiteral("org.gnome.keyring.SystemPrompter");
+    realPrompter_ = std::make_unique<QProcess>();
+    realPrompter_->setProgram(path);
+    realPrompter_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    realPrompter_->start();
+    if (!realPrompter_->waitForStarted(30000)) return false;
+    QDBusConnection look = QDBusConnection::connectToBus(QString::fromUtf8(address_), kLook);
+    QElapsedTimer waited;
+    waited.start();
+    bool there = false;
+    while (!(there = look.interface()->isServiceRegistered(name).value()) && waited.elapsed() < 30000 &&
+           realPrompter_->state() == QProcess::Running)
+        QThread::msleep(20);
+    QDBusConnection::disconnectFromBus(kLook);
+    return there;
 }
 
 bool KeyringSession::Lock() {

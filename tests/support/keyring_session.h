@@ -4,6 +4,7 @@
 // HOME. The process's DBUS_SESSION_BUS_ADDRESS names the bus while the session lives, and is put back
 // to "disabled:" (no bus) afterwards.
 #include <QByteArray>
+#include <QProcess>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
@@ -43,6 +44,11 @@ public:
     QByteArray SecretTool(const QStringList& arguments) const;
     // The password stored for the program's user, as secret-tool finds it (empty when none).
     QByteArray Lookup(const QString& user) const;
+    // Stores a password for the program's user, as the program does; true when secret-tool took it.
+    bool Store(const QString& user, const QByteArray& password) const;
+    // Runs the desktop's own unlock window, gcr's prompter, on this bus and on this process's X
+    // display: a locked keyring's prompt is then a real window. True once it is on the bus.
+    bool RealPrompter();
     // Locks the default collection, as logging out of the wallet does. No prompter runs on this bus,
     // so an unlock asked for afterwards ends refused.
     bool Lock();
@@ -66,6 +72,7 @@ private:
     QByteArray savedHome_;
     QString error_;
     std::unique_ptr<HeldPrompter> prompter_;
+    std::unique_ptr<QProcess> realPrompter_;
 };
 
 }  // namespace testsupport

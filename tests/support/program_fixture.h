@@ -4,8 +4,11 @@
 // unwinds into the test instead of ending it.
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "app/forms.h"
@@ -98,6 +101,21 @@ protected:
         QDir().mkpath(folder.file(QStringLiteral("画像データ")));
         for (const QString& name : from.entryList(QDir::Files))
             QFile::copy(from.filePath(name), folder.file(QStringLiteral("画像データ/") + name));
+    }
+
+    // Serves Qt's events in real time, virtual time standing still, until pred holds (true) or maxMs of
+    // real time have passed: for answers that come from another process in its own time (a keyring).
+    static bool UntilInRealTime(const std::function<bool()>& pred, int maxMs = 60000) {
+        QElapsedTimer waited;
+        waited.start();
+        QTimer wake;
+        wake.setSingleShot(true);
+        while (!pred()) {
+            if (waited.elapsed() >= maxMs) return false;
+            wake.start(100);
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        }
+        return true;
     }
 
     // Lets queued work (deferred deletion of unloaded forms) run.
