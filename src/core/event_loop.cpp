@@ -18,6 +18,10 @@ public:
         if (OnBeside()) return ready() || beside::Suspend(&ready, true, limitMs, /*network=*/true);
         return Loop().WaitForNetwork(ready, limitMs);
     }
+    bool WaitIdle(const std::function<bool()>& ready, uint32_t limitMs) override {
+        if (OnBeside()) return ready() || beside::Suspend(&ready, true, limitMs, /*network=*/false);
+        return Loop().WaitForNetwork(ready, limitMs);
+    }
 };
 LoopNetWaiter g_netWaiter;
 }  // namespace
