@@ -48,7 +48,7 @@ protected:
 
     static void SetUpTestSuite() {
         dovecot = std::make_unique<testsupport::DovecotServer>(
-            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}, {"erin", "erinpw"}});
+            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}, {"erin", "erinpw"}, {"frank", "frankpw"}});
         if (dovecot->error().isEmpty()) {
             for (int i = 1; i <= 3; ++i) dovecot->deliver("alice", Message(i));
             dovecot->deliver("bob", Message(9));
@@ -81,9 +81,10 @@ protected:
         ProgramTest::TearDown();
     }
 
-    MainForm& Start(const QString& user, const QString& password, const QByteArray& ini = {}, int apop = 0) {
-        WriteServer(QStringLiteral("SMTP=\r\nPOP3=127.0.0.1:%1\r\nMAIL=\r\nAPOP=%2\r\n")
-                        .arg(dovecot->pop3Port())
+    MainForm& Start(const QString& user, const QString& password, const QByteArray& ini = {}, int apop = 0,
+                    const QString& server = {}) {
+        WriteServer(QStringLiteral("SMTP=\r\nPOP3=%1\r\nMAIL=\r\nAPOP=%2\r\n")
+                        .arg(server.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(dovecot->pop3Port()) : server)
                         .arg(apop)
                         .toUtf8());
         WriteIdPass(QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\n").arg(user, password).toUtf8());
@@ -247,6 +248,30 @@ TEST_F(MailCheck, AnImapMailboxShowsItsUnseenCountOnTheBoardAndStaysAsItWas) {
         EXPECT_EQ(dovecot->flags("erin").toStdString(), before.toStdString());
     }
     EXPECT_EQ(Opens(), 2);  // and the cat show ran for each
+}
+
+// Push against Dovecot: a message saved into INBOX while the push connection idles starts the check,
+// and the board shows the new unseen count, long before any interval check would come.
+TEST_F(MailCheck, PushStartsTheCheckWhenDovecotTakesANewMessage) {
+    MainForm& main = Start("frank", "frankpw", "[EXEINI]\r\nNUMBER2=1440\r\n", 0,
+                           QStringLiteral("imap://127.0.0.1:%1").arg(dovecot->imapPort()));
+    // Real time bounds the waits on Dovecot; virtual time runs meanwhile.
+    const auto runUntil = [&](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 30000) loop->RunFor(20);
+        return done();
+    };
+    const int64_t idling = mail::PushIdling();
+    ASSERT_TRUE(runUntil([&] { return mail::PushIdling() > idling && Logins("frank", 1) >= 1; }));
+    EXPECT_EQ(main.checksStarted_, 0);
+    StopShowAfter(100);
+    ASSERT_TRUE(dovecot->save("frank", Message(30)));
+    ASSERT_TRUE(runUntil([&] { return forms::MsgFormLoaded() && forms::MsgForm().Text2.Text() == "1"; }));
+    EXPECT_EQ(main.checksStarted_, 1);
+    Finish();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(dovecot->flags("frank").count(QStringLiteral("\\Seen")), 0);
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {

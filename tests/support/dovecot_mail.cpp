@@ -197,6 +197,15 @@ QString DovecotServer::flags(const QString& user) const {
     return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
 }
 
+bool DovecotServer::save(const QString& user, const QByteArray& message) {
+    QProcess p;
+    p.start(QFileInfo::exists("/usr/bin/doveadm") ? "/usr/bin/doveadm" : "doveadm",
+            {"-c", dir_.path() + "/dovecot.conf", "save", "-u", user, "-m", "INBOX"});
+    p.write(message);
+    p.closeWriteChannel();
+    return p.waitForFinished(30'000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
 void DovecotServer::launch() {
     const QString d = dir_.path();
     const QString program = QFileInfo::exists("/usr/sbin/dovecot") ? "/usr/sbin/dovecot" : "dovecot";

@@ -28,6 +28,9 @@ public:
     // Puts a message into the user's Maildir/new (seen: into cur/, flagged as read); messages are
     // numbered in the order delivered.
     void deliver(const QString& user, const QByteArray& message, bool seen = false);
+    // Hands a message to Dovecot itself (doveadm save), as a delivery would: sessions idling on the
+    // user's INBOX hear of it at once. False when doveadm failed.
+    bool save(const QString& user, const QByteArray& message);
     // Every message of the user's INBOX with its flags, as doveadm tells them (its errors too).
     QString flags(const QString& user) const;
 
