@@ -11,6 +11,7 @@
 #include "core/beside.h"
 #include "core/event_loop.h"
 #include "core/program.h"
+#include "mail/certificate_trust.h"
 #include "platform/imap_push.h"
 #include "platform/nmail.h"
 #include "settings/account.h"
@@ -63,6 +64,8 @@ void Run(const Settings s) {
     const std::string server = core::Ansi(s.server);
     int32_t backOff = kFirstBackOffMs;
     for (;;) {
+        // The certificate the person trusted for this server holds here as for the check.
+        PinTrustedCertificate();
         const std::unique_ptr<platform::imap::Push> push = platform::NMailImapPush(server);
         if (!push) return;
         ++g_connections;

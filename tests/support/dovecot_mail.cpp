@@ -189,6 +189,18 @@ bool DovecotServer::renewCertificate() {
     return error_.isEmpty();
 }
 
+bool DovecotServer::killAndRestart() {
+    dovecot_.kill();
+    dovecot_.waitForFinished(5'000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((accepts(pop3Port_) || accepts(pop3sPort_) || accepts(imapPort_) || accepts(imapsPort_)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        QThread::msleep(20);
+    }
+    launch();
+    return error_.isEmpty();
+}
+
 QString DovecotServer::flags(const QString& user) const {
     QProcess p;
     p.start(QFileInfo::exists("/usr/bin/doveadm") ? "/usr/bin/doveadm" : "doveadm",

@@ -25,6 +25,9 @@ public:
     QString log() const;
     // A new self-signed certificate (another key too), served from the same ports after a restart.
     bool renewCertificate();
+    // Kills the server (no goodbye to its clients) and starts it again on the same ports, once the old
+    // one no longer answers there. False when it did not come back.
+    bool killAndRestart();
     // Puts a message into the user's Maildir/new (seen: into cur/, flagged as read); messages are
     // numbered in the order delivered.
     void deliver(const QString& user, const QByteArray& message, bool seen = false);
