@@ -52,6 +52,7 @@ struct Beside {
     const std::function<bool()>* ready = nullptr;
     bool timed = false;
     bool network = false;
+    bool nudged = false;
     uint32_t start = 0, limit = 0;
 
     ucontext_t loopContext{}, workContext{};
@@ -196,7 +197,7 @@ void AbandonBeside(Lane lane) {
 
 namespace beside {
 
-bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network) {
+bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network, bool nudged) {
     Beside& g = *current;
     if (g.abandon) {
         // Abandoned while unwinding already: a wait in a destructor ends at once.
@@ -206,6 +207,7 @@ bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, b
     g.ready = ready;
     g.timed = timed;
     g.network = network;
+    g.nudged = nudged;
     g.start = Loop().TimeGetTime();
     g.limit = limitMs;
     g.state = State::Waiting;
@@ -229,7 +231,7 @@ bool WaitingOnNetwork() {
 
 bool WaitingOnEvents() {
     for (const Beside& g : lanes)
-        if (g.state == State::Waiting && g.ready) return true;
+        if (g.state == State::Waiting && g.ready && !g.nudged) return true;
     return false;
 }
 

@@ -30,12 +30,15 @@ namespace beside {
 
 // Suspends the running work until ready() holds or limitMs have passed on the loop's counter (untimed: only
 // ready). Returns whether ready() held. network: what it waits for comes from a socket.
-bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network);
+// nudged: whoever brings what it waits for says so (beside::Look through the loop), so the loops need
+// not look at it after every event.
+bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network, bool nudged = false);
 // Work of some lane is suspended in a wait.
 bool Waiting();
 // Such a wait waits for a socket's answer.
 bool WaitingOnNetwork();
-// Such a wait ends on something an event brings (a socket's data, a box closed), not only on time.
+// Such a wait ends on something an event brings (a socket's data, a box closed), not only on time,
+// and nobody nudges the loop for it.
 bool WaitingOnEvents();
 // Milliseconds until the first of their time limits is up on the loop's counter: 0 when up,
 // INT64_MAX when none is timed.

@@ -86,6 +86,11 @@ Push::Opened Push::open(const std::string& user, const std::string& password, bo
 Push::Heard Push::listen(uint32_t limitMs) {
     Busy busy(*this);
     if (!usable()) return Heard::Lost;
+    // The socket's own signals wake the wait: the loop need not look at it after every other event.
+    QObject nudger;
+    for (const auto signal : {&QIODevice::readyRead, &QIODevice::aboutToClose})
+        QObject::connect(socket_.get(), signal, &nudger, [] { Net().Nudge(); });
+    QObject::connect(socket_.get(), &QAbstractSocket::stateChanged, &nudger, [] { Net().Nudge(); });
     const bool came = begin_ != end_ || Net().WaitIdle([this] {
         return aborted_ || socket_->bytesAvailable() > 0 || socket_->state() != QAbstractSocket::ConnectedState;
     }, limitMs);
