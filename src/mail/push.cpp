@@ -14,6 +14,7 @@
 #include "mail/certificate_trust.h"
 #include "platform/imap_push.h"
 #include "platform/nmail.h"
+#include "platform/pop3_text.h"
 #include "settings/account.h"
 #include "settings/id_pass_form.h"
 
@@ -110,7 +111,8 @@ void UpdatePush() {
     }
     const bool on = forms::MainFormLoaded() && forms::MainForm().Check3.Value() == 1;
     Settings now{prog::Pop3Server, prog::ApopFlag, CheckAccount()};
-    const bool wanted = on && now.account.Complete() && platform::NMailImapPush(core::Ansi(now.server)) != nullptr;
+    const auto address = platform::pop3::parseServerText(core::Ansi(now.server));
+    const bool wanted = on && now.account.Complete() && address && address->imap;
     if (wanted && g_running && *g_running == now) return;
     StopPush();
     if (!wanted) return;
