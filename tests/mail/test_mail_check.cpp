@@ -274,6 +274,32 @@ TEST_F(MailCheck, PushStartsTheCheckWhenDovecotTakesANewMessage) {
     EXPECT_EQ(dovecot->flags("frank").count(QStringLiteral("\\Seen")), 0);
 }
 
+// The push connection takes the certificate the person trusted for the server, as the check does; one
+// it cannot verify keeps it from idling but shows nothing (the next interval check asks about it).
+TEST_F(MailCheck, PushTakesTheTrustedCertificateAndSaysNothingOfAnUntrustedOne) {
+    platform::NMailClearTrustedCertificates();
+    const QString server = QStringLiteral("imaps://127.0.0.1:%1").arg(dovecot->imapsPort());
+    for (const bool pinned : {false, true}) {
+        SCOPED_TRACE(pinned ? "trusted" : "not trusted");
+        forms::DestroyAll();
+        Settle();
+        if (pinned) {
+            folder.write(QStringLiteral("★MailData/iniCert.ini"),
+                         QStringLiteral("[127.0.0.1:%1]\r\nSHA256=%2\r\n").arg(dovecot->imapsPort()).arg(dovecot->fingerprint()).toUtf8());
+        }
+        const int64_t opened = mail::PushConnections(), idling = mail::PushIdling();
+        Start("frank", "frankpw", "[EXEINI]\r\nNUMBER2=1440\r\n", 0, server);
+        QElapsedTimer waited;
+        waited.start();
+        // Trusted: idling on the first connection. Not: a second one after the first back-off.
+        while (!(pinned ? mail::PushIdling() > idling : mail::PushConnections() >= opened + 2) && waited.elapsed() < 30000) loop->RunFor(20);
+        EXPECT_EQ(mail::PushIdling() > idling, pinned);
+        EXPECT_GE(mail::PushConnections(), opened + (pinned ? 1 : 2));
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_FALSE(platform::NMailLastCertificateProblem());
+    }
+}
+
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
     MainForm& main = Start("carol", "carolpw");
     Check(main);
