@@ -12,6 +12,9 @@
 # measured in the same windows ("before").
 # With an interval in minutes above 0 the clock runs with interval checking on (its counter ticking,
 # its lamp blinking; the server named does not exist, so a check finds nothing).
+# PUSH=1 (as root) adds two more shown clocks with interval checking on (60 minutes: no check within
+# the span) against a private Dovecot on loopback: one watching its IMAP INBOX, its push connection
+# idling there ("push on"), one the same mailbox over POP3, where there is no push ("push off").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 span=${1:-60}
@@ -26,6 +29,7 @@ scratch=$(mktemp -d)
 pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$scratch"; }
 trap cleanup EXIT
+[[ -n ${PUSH:-} ]] && trap 'stop_dovecot; cleanup' EXIT
 
 source bench/desktop.sh
 
@@ -41,12 +45,25 @@ if [[ -n $before ]]; then
   names+=(before)
   label[before]="vellumine before, shown"
 fi
+push=${PUSH:-}
+if [[ -n $push ]]; then
+  [[ $EUID == 0 ]] || { echo "PUSH=1 needs root (Dovecot)"; exit 1; }
+  source bench/imap-dovecot.sh
+  names+=(pushon pushoff)
+  label[pushon]="vellumine, shown, push on"
+  label[pushoff]="vellumine, shown, push off"
+fi
 
 start_x; xsrv[shown]=$x_pid; d_shown=$x_display
 start_x; xsrv[tray]=$x_pid; d_tray=$x_display
 start_x; xsrv[floor]=$x_pid; d_floor=$x_display
 start_x; xsrv[xclock]=$x_pid; d_xclock=$x_display
 if [[ -n $before ]]; then start_x; xsrv[before]=$x_pid; d_before=$x_display; fi
+if [[ -n $push ]]; then
+  start_x; xsrv[pushon]=$x_pid; d_pushon=$x_display
+  start_x; xsrv[pushoff]=$x_pid; d_pushoff=$x_display
+  start_imap_dovecot "$scratch/dovecot"
+fi
 
 DISPLAY=$d_tray trayer --edge bottom --align right --widthtype pixel --width 200 --heighttype pixel \
   --height 24 --SetDockType true >/dev/null 2>&1 & pids+=($!)
@@ -60,6 +77,16 @@ DISPLAY=$d_xclock xclock -update 1 2>/dev/null & prog[xclock]=$!; pids+=("${prog
 if [[ -n $before ]]; then
   dir=$(program_folder "$scratch/before" "$interval" "$before")
   (cd "$dir" && DISPLAY=$d_before exec ./vellumine 2>/dev/null) & prog[before]=$!; pids+=("${prog[before]}")
+fi
+if [[ -n $push ]]; then
+  for n in pushon pushoff; do
+    dir=$(program_folder "$scratch/$n" 60)
+    server="imap://127.0.0.1:$imap_port"; [[ $n == pushoff ]] && server="127.0.0.1:$pop3_port"
+    printf 'SMTP=\r\nPOP3=%s\r\nMAIL=\r\nAPOP=0\r\n' "$server" >"$dir/qorvel.ini"
+    printf '[EXEINI]\r\nNAME=alice\r\nNAME2=pw\r\n' >"$dir/★MailData/iniIdPass.ini"
+    display=d_$n
+    (cd "$dir" && DISPLAY=${!display} exec ./vellumine 2>/dev/null) & prog[$n]=$!; pids+=("${prog[$n]}")
+  done
 fi
 
 # To the tray as the user goes there: the menu "ファイル(&F)", its third item.
@@ -77,6 +104,9 @@ done
 unset DISPLAY
 [[ $hidden -eq 1 ]] || echo "NOTE: the clock did not go to the tray; its row is a second shown clock"
 sleep 3
+if [[ -n $push ]]; then
+  grep -q "Login: user=<alice>" "$d/dovecot.log" || echo "NOTE: the push connection did not log in; its row is push off"
+fi
 
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%d", s}'; }
 wakes() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ {s += $2} END {printf "%d", s}'; }

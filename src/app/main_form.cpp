@@ -10,6 +10,7 @@
 #include "core/numbers.h"
 #include "core/event_loop.h"
 #include "core/program.h"
+#include "mail/push.h"
 #include "settings/account.h"
 #include "platform/mci.h"
 #include "platform/nmail.h"
@@ -115,7 +116,10 @@ MainForm::MainForm()
 }
 
 // A check still waiting goes with its window, before anything it refers to.
-MainForm::~MainForm() { core::AbandonBeside(); }
+MainForm::~MainForm() {
+    mail::StopPush();
+    core::AbandonBeside();
+}
 
 void MainForm::Wire() {
     Command1.Click = [this] { Command1_Click(); };
@@ -202,6 +206,8 @@ void MainForm::Form_Load() {
     Text7.SetText(name.length < 1 ? paths::kNotSet : name.value);
     // The hands are there from the first paint on, not only from the first tick.
     Timer6_Timer();
+    // The server, the account and the interval are all known now: push starts if they ask for it.
+    mail::UpdatePush();
 }
 
 void MainForm::Form_SeenChanged(bool seen) {
@@ -212,7 +218,8 @@ void MainForm::Form_SeenChanged(bool seen) {
 void MainForm::Form_Unload(int&) {
     // Closed in the middle of a check's talk: the check is abandoned, its connection cut off without
     // another word, so that no server can hold the program up. Closed during its talk or its notice,
-    // the hang-up that follows every check still runs.
+    // the hang-up that follows every check still runs. The push connection is cut off the same way.
+    mail::StopPush();
     const bool talking = checkRunning_ > 0;
     if (talking) {
         platform::NMailAbortAll();

@@ -81,6 +81,8 @@ public:
     void Timer4_Timer();  // ticker
     void Timer4_Ticks(int64_t ticks);  // the ticker, as that many ticks would leave it
     void Timer5_Timer();  // interval lamp
+    // The push connection heard of a new message: a check starts as the interval's trigger starts one.
+    void PushNews();
     // No interval check starts for that many seconds from now (a server asked us to keep away); a
     // longer hold already under way stays. Checks by hand still run.
     void HoldIntervalChecks(int32_t seconds);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <utility>
@@ -51,6 +52,7 @@ struct Beside {
     const std::function<bool()>* ready = nullptr;
     bool timed = false;
     bool network = false;
+    bool nudged = false;
     uint32_t start = 0, limit = 0;
 
     ucontext_t loopContext{}, workContext{};
@@ -62,7 +64,11 @@ struct Beside {
     size_t loopSize = 0;
 };
 
-Beside g;
+// One per lane; `current` is the one whose stack runs (null on the loop's).
+Beside lanes[2];
+Beside* current = nullptr;
+
+Beside& Of(Lane lane) { return lanes[lane == Lane::Check ? 0 : 1]; }
 
 #ifdef VELLUMINE_ASAN
 // AddressSanitizer's stand-in for swapcontext warns, at its first use, that it may report wrongly.
@@ -86,7 +92,7 @@ int SwapContext(ucontext_t* from, const ucontext_t* to) { return swapcontext(fro
 // skips the guard would write into whatever lies below. Address space only: no memory is spent on it.
 constexpr size_t kGuardSize = size_t(1) << 20;
 
-void StackOrDie() {
+void StackOrDie(Beside& g) {
     if (g.stack) return;
     void* base = mmap(nullptr, kGuardSize + kStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK,
                       -1, 0);
@@ -97,8 +103,9 @@ void StackOrDie() {
 }
 
 // Switches from the loop's stack into the work, and back when it waits or ends.
-void SwitchIn() {
+void SwitchIn(Beside& g) {
     g.onIt = true;
+    current = &g;
 #ifdef VELLUMINE_ASAN
     __sanitizer_start_switch_fiber(&g.loopFake, g.stack, kStackSize);
 #endif
@@ -107,10 +114,11 @@ void SwitchIn() {
     __sanitizer_finish_switch_fiber(g.loopFake, nullptr, nullptr);
 #endif
     g.onIt = false;
+    current = nullptr;
 }
 
 // From the work back to the loop's stack; ended: for good (its stack is free again).
-void SwitchOut(bool ended) {
+void SwitchOut(Beside& g, bool ended) {
 #ifdef VELLUMINE_ASAN
     __sanitizer_start_switch_fiber(ended ? nullptr : &g.workFake, g.loopBottom, g.loopSize);
 #endif
@@ -122,6 +130,7 @@ void SwitchOut(bool ended) {
 }
 
 void Entry() {
+    Beside& g = *current;
 #ifdef VELLUMINE_ASAN
     __sanitizer_finish_switch_fiber(nullptr, &g.loopBottom, &g.loopSize);
 #endif
@@ -133,18 +142,18 @@ void Entry() {
     }
     g.work = nullptr;
     g.state = State::None;
-    SwitchOut(true);
+    SwitchOut(g, true);
 }
 
 // Runs the work until it waits or ends; what it threw comes out here.
-void Resume() {
+void Resume(Beside& g) {
     g.state = State::Running;
     g.ready = nullptr;
-    SwitchIn();
+    SwitchIn(g);
     if (g.error) std::rethrow_exception(std::exchange(g.error, nullptr));
 }
 
-bool Due() {
+bool Due(const Beside& g) {
     if (g.state != State::Waiting) return false;
     if (g.ready && (*g.ready)()) return true;
     return g.timed && Loop().TimeGetTime() - g.start >= g.limit;
@@ -152,13 +161,14 @@ bool Due() {
 
 }  // namespace
 
-bool RunBeside(std::function<void()> work) {
-    if (g.onIt) {
+bool RunBeside(std::function<void()> work, Lane lane) {
+    if (current) {
         work();
         return true;
     }
+    Beside& g = Of(lane);
     if (g.state != State::None) return false;
-    StackOrDie();
+    StackOrDie(g);
 #ifdef VELLUMINE_ASAN
     // Whatever the last work left marked on the stack is gone with it.
     __asan_unpoison_memory_region(g.stack, kStackSize);
@@ -170,23 +180,25 @@ bool RunBeside(std::function<void()> work) {
     makecontext(&g.workContext, Entry, 0);
     g.work = std::move(work);
     g.abandon = false;
-    Resume();
+    Resume(g);
     return true;
 }
 
-bool BesideRunning() { return g.state != State::None; }
+bool BesideRunning(Lane lane) { return Of(lane).state != State::None; }
 
-bool OnBeside() { return g.onIt; }
+bool OnBeside() { return current != nullptr; }
 
-void AbandonBeside() {
-    if (g.onIt || g.state != State::Waiting) return;
+void AbandonBeside(Lane lane) {
+    Beside& g = Of(lane);
+    if (current || g.state != State::Waiting) return;
     g.abandon = true;
-    Resume();
+    Resume(g);
 }
 
 namespace beside {
 
-bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network) {
+bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, bool network, bool nudged) {
+    Beside& g = *current;
     if (g.abandon) {
         // Abandoned while unwinding already: a wait in a destructor ends at once.
         if (std::uncaught_exceptions() > 0) return false;
@@ -195,30 +207,50 @@ bool Suspend(const std::function<bool()>* ready, bool timed, uint32_t limitMs, b
     g.ready = ready;
     g.timed = timed;
     g.network = network;
+    g.nudged = nudged;
     g.start = Loop().TimeGetTime();
     g.limit = limitMs;
     g.state = State::Waiting;
     Loop().BesideWaits();
-    SwitchOut(false);
+    SwitchOut(g, false);
     if (g.abandon) throw Abandoned{};
     return ready && (*ready)();
 }
 
-bool Waiting() { return g.state == State::Waiting; }
+bool Waiting() {
+    for (const Beside& g : lanes)
+        if (g.state == State::Waiting) return true;
+    return false;
+}
 
-bool WaitingOnNetwork() { return g.state == State::Waiting && g.network; }
+bool WaitingOnNetwork() {
+    for (const Beside& g : lanes)
+        if (g.state == State::Waiting && g.network) return true;
+    return false;
+}
 
-bool WaitingOnEvents() { return g.state == State::Waiting && g.ready; }
+bool WaitingOnEvents() {
+    for (const Beside& g : lanes)
+        if (g.state == State::Waiting && g.ready && !g.nudged) return true;
+    return false;
+}
 
 int64_t LeftMs() {
-    if (g.state != State::Waiting || !g.timed) return std::numeric_limits<int64_t>::max();
-    const uint32_t elapsed = Loop().TimeGetTime() - g.start;
-    return elapsed >= g.limit ? 0 : int64_t(g.limit - elapsed);
+    int64_t least = std::numeric_limits<int64_t>::max();
+    for (const Beside& g : lanes) {
+        if (g.state != State::Waiting || !g.timed) continue;
+        const uint32_t elapsed = Loop().TimeGetTime() - g.start;
+        least = std::min(least, elapsed >= g.limit ? int64_t(0) : int64_t(g.limit - elapsed));
+    }
+    return least;
 }
 
 void Serve() {
-    if (g.onIt || !Due()) return;
-    Resume();
+    // Each lane whose wait is over runs on until it waits again; neither holds the other.
+    for (Beside& g : lanes) {
+        if (current) return;
+        if (Due(g)) Resume(g);
+    }
 }
 
 }  // namespace beside

@@ -18,6 +18,12 @@ public:
         if (OnBeside()) return ready() || beside::Suspend(&ready, true, limitMs, /*network=*/true);
         return Loop().WaitForNetwork(ready, limitMs);
     }
+    // Posted work makes the loop look at the work beside once it has run.
+    void Nudge() override { Loop().Post([] {}); }
+    bool WaitIdle(const std::function<bool()>& ready, uint32_t limitMs) override {
+        if (OnBeside()) return ready() || beside::Suspend(&ready, true, limitMs, /*network=*/false, /*nudged=*/true);
+        return Loop().WaitForNetwork(ready, limitMs);
+    }
 };
 LoopNetWaiter g_netWaiter;
 }  // namespace

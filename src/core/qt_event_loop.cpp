@@ -163,6 +163,8 @@ void QtEventLoop::Posted() { QCoreApplication::postEvent(this, new QEvent(kRunPo
 bool QtEventLoop::event(QEvent* e) {
     if (e->type() == kRunPosted) {
         RunPosted();
+        // Posted work, or a nudge, may have ended a wait beside.
+        LookBeside();
         return true;
     }
     if (e->type() != kLookBeside) return QObject::event(e);

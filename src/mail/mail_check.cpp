@@ -14,6 +14,7 @@
 #include "core/program.h"
 #include "mail/certificate_trust.h"
 #include "mail/msg_form.h"
+#include "mail/push.h"
 #include "platform/nmail.h"
 #include "platform/process.h"
 #include "settings/account.h"
@@ -129,6 +130,8 @@ int32_t MainForm::TalkToServer() {
             platform::NMailPop3Close(handle);
         }
     }
+    // The account may have been taken just now: push follows it.
+    mail::UpdatePush();
     return count;
 }
 

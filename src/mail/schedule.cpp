@@ -60,6 +60,12 @@ void MainForm::Timer1_Timer() {
     Picture7_Click();
 }
 
+void MainForm::PushNews() {
+    // Under the trigger's own rules: none while a check talks or while the server asked us to keep away.
+    if (Check3.Value() != 1 || checkRunning_ > 0 || IntervalChecksHeld()) return;
+    Picture7_Click();
+}
+
 void MainForm::HoldIntervalChecks(int32_t seconds) {
     const uint32_t ms = uint32_t(std::clamp(seconds, 0, 24 * 3600)) * 1000;
     const uint32_t elapsed = core::Loop().TimeGetTime() - holdFrom_;

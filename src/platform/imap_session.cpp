@@ -85,7 +85,7 @@ void Session::takeCapabilities(const std::string& response) {
 Session::Result Session::command(const std::string& text, std::string& line,
                                  const std::function<void(const std::string&)>& onUntagged,
                                  const std::function<std::optional<std::string>(const std::string&)>& onContinue) {
-    const std::string tag = "a" + std::to_string(++tagNumber_);
+    const std::string tag = nextTag();
     if (!send(tag + " " + text + "\r\n")) return Result::Broken;
     ReplyTimer timer(limits_.replyMs);
     uint64_t budget = kMaxAnswer;
@@ -159,22 +159,37 @@ int Session::loginDelaySeconds() const {
 
 int32_t Session::login(const std::string& user, const std::string& password, bool secretStaysHere) {
     Busy busy(*this);
-    const auto refuse = [this](std::string message) {
-        fail(std::move(message));
-        return -1;
-    };
-    const auto abandon = [this](std::string message) {
-        breakOff(std::move(message));
-        return -1;
-    };
     if (!usable()) return -1;
-    if (loggedIn_) return refuse("既にログインしています。");
-    if (address_.implicitTls && !tls_ && !startTls()) return -1;
+    if (loggedIn_) return fail("既にログインしています。"), -1;
+    if (!signIn(user, password, secretStaysHere)) return -1;
+
+    // STATUS reads the count without selecting the mailbox: nothing on the server changes.
+    std::optional<int64_t> unseen;
+    std::string line;
+    const Result r = command("STATUS INBOX (UNSEEN)", line, [&](const std::string& response) {
+        if (const auto n = unseenOfInbox(response)) unseen = n;
+    });
+    if (r == Result::Broken) return -1;
+    if (r != Result::Ok) return refused(line, false);
+    if (!unseen) return breakOff("サーバーの STATUS の応答に未読メールの数がありません。"), -1;
+    if (*unseen > kMaxUnseen) {
+        return breakOff("サーバーの未読メールの数 (" + std::to_string(*unseen) + ") が正しくありません。"), -1;
+    }
+    loggedIn_ = true;
+    return static_cast<int32_t>(*unseen);
+}
+
+bool Session::signIn(const std::string& user, const std::string& password, bool secretStaysHere) {
+    Busy busy(*this);
+    const auto refuse = [this](std::string message) { return fail(std::move(message)); };
+    const auto abandon = [this](std::string message) { return breakOff(std::move(message)); };
+    if (!usable()) return false;
+    if (address_.implicitTls && !tls_ && !startTls()) return false;
 
     ReplyTimer timer(limits_.replyMs);
     uint64_t budget = kMaxAnswer;
     std::string greeting;
-    if (!readResponse(greeting, timer, budget)) return -1;
+    if (!readResponse(greeting, timer, budget)) return false;
     greeted_ = true;
     const Response hello = parseResponse(greeting);
     const bool preauth = hello.kind == Kind::Untagged && hello.status == "PREAUTH";
@@ -182,15 +197,15 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
         return abandon("サーバーが接続を受け付けませんでした。" + serverSays(greeting));
     }
     takeCapabilities(greeting);
-    if (capabilities_.empty() && !readCapabilities()) return -1;
+    if (capabilities_.empty() && !readCapabilities()) return false;
     if (!preauth && !tls_ && offers(capabilities_, "STARTTLS")) {
         std::string line;
         const Result r = command("STARTTLS", line);
-        if (r == Result::Broken) return -1;
+        if (r == Result::Broken) return false;
         // Offered but refused: we go no further rather than send the password in clear.
         if (r != Result::Ok) return abandon("暗号化 (STARTTLS) を始められませんでした。" + serverSays(line));
         // Nothing the server said in clear counts any more, its capabilities least of all.
-        if (!startTls() || !readCapabilities()) return -1;
+        if (!startTls() || !readCapabilities()) return false;
     }
 
     if (!preauth) {
@@ -235,7 +250,7 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
                                     proven = scram.verify(*decoded);
                                     return proven ? std::optional<std::string>("") : std::nullopt;
                                 });
-                    if (r == Result::Broken) return -1;
+                    if (r == Result::Broken) return false;
                     // The server that let us in must also have shown it knew the password.
                     if ((r == Result::Ok || step == Done) && !proven) {
                         return abandon("サーバーがパスワードを知っていることを確かめられませんでした (SCRAM-SHA-256)。");
@@ -272,24 +287,10 @@ int32_t Session::login(const std::string& user, const std::string& password, boo
                 r = command("LOGIN " + *imap::quoted(user) + " " + *imap::quoted(password), line);
             }
         }
-        if (r == Result::Broken) return -1;
-        if (r != Result::Ok) return refused(line, true);
+        if (r == Result::Broken) return false;
+        if (r != Result::Ok) return refused(line, true), false;
     }
-
-    // STATUS reads the count without selecting the mailbox: nothing on the server changes.
-    std::optional<int64_t> unseen;
-    std::string line;
-    const Result r = command("STATUS INBOX (UNSEEN)", line, [&](const std::string& response) {
-        if (const auto n = unseenOfInbox(response)) unseen = n;
-    });
-    if (r == Result::Broken) return -1;
-    if (r != Result::Ok) return refused(line, false);
-    if (!unseen) return abandon("サーバーの STATUS の応答に未読メールの数がありません。");
-    if (*unseen > kMaxUnseen) {
-        return abandon("サーバーの未読メールの数 (" + std::to_string(*unseen) + ") が正しくありません。");
-    }
-    loggedIn_ = true;
-    return static_cast<int32_t>(*unseen);
+    return true;
 }
 
 void Session::quit() {

@@ -37,7 +37,10 @@ public:
     void quit() override;
     int loginDelaySeconds() const override;
 
-private:
+protected:
+    // TLS, the greeting and the login of login() above, without the STATUS: false (the failure set)
+    // when they did not work.
+    bool signIn(const std::string& user, const std::string& password, bool secretStaysHere);
     enum class Result { Ok, No, Bad, Broken };
     // Sends a tagged command; its continuation requests are answered by onContinue (nothing: the
     // exchange is cancelled). Reads every response up to the tagged one; untagged ones go to
@@ -51,6 +54,7 @@ private:
     void takeCapabilities(const std::string& response);
     bool readCapabilities();
     int32_t refused(const std::string& line, bool credentials);
+    std::string nextTag() { return "a" + std::to_string(++tagNumber_); }
 
     std::vector<std::string> capabilities_;
     int tagNumber_ = 0;

@@ -17,6 +17,12 @@ public:
     // Serves events until ready() holds (true) or limitMs have passed on NowMs() (false). ready() is
     // asked first, so a wait for something already there costs nothing.
     virtual bool WaitUntil(const std::function<bool()>& ready, uint32_t limitMs) = 0;
+    // The same for a wait in which no answer is due (a connection idling until its server has news):
+    // a loop in virtual time need not hold its clock still for it.
+    // The caller calls Nudge() whenever what it waits for may have come (a socket's signal), so that an
+    // idle wait costs the loop nothing per event.
+    virtual bool WaitIdle(const std::function<bool()>& ready, uint32_t limitMs) { return WaitUntil(ready, limitMs); }
+    virtual void Nudge() {}
 };
 
 NetWaiter& Net();

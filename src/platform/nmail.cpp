@@ -1,5 +1,6 @@
 #include "platform/nmail.h"
 
+#include "platform/imap_push.h"
 #include "platform/imap_session.h"
 #include "platform/pop3_session.h"
 
@@ -259,6 +260,15 @@ bool NMailIsImap(int32_t handle) {
     const auto& sessions = library().sessions;
     return handle >= 0 && static_cast<size_t>(handle) < sessions.size() && sessions[handle] &&
            sessions[handle]->address().imap;
+}
+
+std::unique_ptr<imap::Push> NMailImapPush(const std::string& server) {
+    const Library& lib = library();
+    const auto address = pop3::parseServerText(server);
+    if (!address || !address->imap) return nullptr;
+    auto push = std::make_unique<imap::Push>(*address, lib.limits, lib.trusted);
+    if (const auto pin = lib.pinned.find(serverKey(*address)); pin != lib.pinned.end()) push->pinCertificate(pin->second);
+    return push;
 }
 
 int32_t NMailGetMessage(int32_t, char* buffer, int32_t* size) {

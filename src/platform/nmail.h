@@ -21,11 +21,16 @@
 // succeed at once with empty buffers and a size of 0. apop asks for a login that keeps the password
 // here: SCRAM-SHA-256 or CRAM-MD5.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace platform {
+
+namespace imap {
+class Push;
+}
 
 // What the status, size and fetch calls return, instead of -1, when the connection can no longer be
 // used (it broke, timed out, or the server misbehaved past a bound): every later call on the handle
@@ -83,6 +88,11 @@ int32_t NMailPop3GetMail(int32_t handle, int32_t number, char* b1, char* b2, cha
                          int32_t bodySize, int32_t flag1, int32_t flag2);
 // Whether the handle is open on an IMAP server (whose count needs no message calls).
 bool NMailIsImap(int32_t handle);
+// A push connection (imap_push.h) to the server, not yet connected, with the time limits, trusted
+// and pinned certificates the check's connections have; null when the server text names no IMAP
+// server. It is the caller's alone: no call here touches it, nor does a failure on it change what
+// NMailGetMessage or NMailLastCertificateProblem tell.
+std::unique_ptr<imap::Push> NMailImapPush(const std::string& server);
 // Copies the text of the last failure (Japanese, with the server's own words when it had some) into
 // buffer: at most *size bytes including the NUL, never splitting a UTF-8 character. `code` is not
 // used, nor is *size changed. Returns the number of bytes copied before the NUL, or -1 when there is

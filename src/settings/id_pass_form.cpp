@@ -5,6 +5,7 @@
 #include <QCheckBox>
 
 #include "core/program.h"
+#include "mail/push.h"
 #include "platform/keyring.h"
 #include "platform/net_wait.h"
 #include "platform/window.h"
@@ -85,6 +86,7 @@ void IdPassForm::OKCommand_Click() {
     prog::PopUserId = IdText.Text();
     prog::PopPassword = PassText.Text();
     settings::SetLastAcceptedAccount({IdText.Text(), PassText.Text()});
+    mail::UpdatePush();
     if (Check1.Value() == 1) {
         const settings::Saved saved = settings::SaveAccount({IdText.Text(), PassText.Text()});
         settings::ReportFailedSave(saved, QStringLiteral("IDとパスワード"), settings::SavedFileName(paths::kIdPassFile));

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 
 #include "core/program.h"
+#include "mail/push.h"
 #include "platform/window.h"
 #include "settings/dialog_placement.h"
 #include "settings/server_file.h"
@@ -52,6 +53,7 @@ void OptionForm::OKCommand_Click() {
     prog::Pop3Server = Pop3Text.Text();
     prog::MailAddress = MailText.Text();
     prog::ApopFlag = int16_t(ApopCheck.Value());
+    mail::UpdatePush();
     // A save that fails is told; the values taken above stay in use all the same.
     settings::ReportFailedSave(WriteServerFile(), QStringLiteral("サーバー設定（サーバー名、メールアドレス、APOP）"),
                                settings::SavedFileName(paths::kServerFile));

@@ -11,6 +11,7 @@
 #include "core/numbers.h"
 #include "core/program.h"
 #include "core/twips.h"
+#include "mail/push.h"
 #include "platform/window.h"
 #include "settings/dialog_placement.h"
 #include "settings/id_pass_form.h"
@@ -153,6 +154,7 @@ void SetForm::Text2_Change() {
         main.Timer3.SetInterval(0);
         settings::WriteKey(paths::kIniFile, "NUMBER2", Text2.Text());
     }
+    mail::UpdatePush();
 }
 
 void SetForm::Command1_Click() { forms::IdPassForm().Show(); }

@@ -340,6 +340,39 @@ TEST_F(MailCheck, ASelfSignedCertificateIsAskedAboutOnceAndAgainWhenItChanges) {
     EXPECT_TRUE(program.running());
 }
 
+// Push against a Dovecot that is killed and started again: the push connection comes back by itself,
+// without a box, and a delivery after that starts a check; the clock ticks all the while.
+TEST_F(MailCheck, PushComesBackQuietlyAfterTheServerIsKilledAndRestarted) {
+    testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
+    ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();
+    ProgramFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.writeServer(QString("imap://127.0.0.1:%1").arg(dovecot.imapPort()));
+    folder.writeAccount("alice", "alicepw");
+    folder.writeIni("NUMBER2=1440\r\n");  // interval checking on, no interval check within the test
+    StartOptions options;
+    options.trustedCertificate = dovecot.certificate();
+    RunningProgram program(folder, options);
+    ASSERT_TRUE(program.started()) << program.error().toStdString();
+    const auto clock = program.waitForClock();
+    ASSERT_TRUE(clock) << program.error().toStdString();
+    const QRect face = FaceRect(*clock);
+    // Dovecot 2.3 logs "Login:", 2.4 "Logged in:"; the push connection and each check log in.
+    const auto logins = [&] { return dovecot.log().count(QRegularExpression("(Login|Logged in): user=<alice>")); };
+    ASSERT_TRUE(Until([&] { return logins() == 1; }, 20000)) << dovecot.log().toStdString();
+
+    QImage before = Grab(face);
+    ASSERT_TRUE(dovecot.killAndRestart()) << dovecot.error().toStdString();
+    ASSERT_TRUE(Until([&] { return logins() == 2; }, 20000)) << "push did not come back:\n" << dovecot.log().toStdString();
+    EXPECT_NE(Grab(face), before) << "the clock stood still while the server was away";
+    before = Grab(face);
+    ASSERT_TRUE(dovecot.save("alice", MailMessage(1)));
+    ASSERT_TRUE(Until([&] { return logins() == 3; }, 10000)) << "no check after the delivery:\n" << dovecot.log().toStdString();
+    EXPECT_TRUE(WaitForWindow(kBoardTitle));
+    EXPECT_NE(Grab(face), before);
+    EXPECT_FALSE(FindWindow(QStringLiteral("エラー")));
+}
+
 TEST_F(MailCheck, ARefusedLoginsBoxIsTheClocksAndAboveIt) {
     testsupport::DovecotServer dovecot(std::map<QString, QString>{{"alice", "alicepw"}});
     ASSERT_TRUE(dovecot.error().isEmpty()) << dovecot.error().toStdString();

@@ -14,11 +14,13 @@
 #include "core/program.h"
 #include "core/timer.h"
 #include "mail/msg_form.h"
+#include "mail/push.h"
 #include "platform/mci_fake.h"
 #include "platform/nmail.h"
 #include "platform/process.h"
 #include "platform/window.h"
 #include "settings/id_pass_form.h"
+#include "settings/option_form.h"
 #include "settings/set_form.h"
 #include "support/dovecot_mail.h"
 #include "support/hand_server.h"
@@ -46,7 +48,7 @@ protected:
 
     static void SetUpTestSuite() {
         dovecot = std::make_unique<testsupport::DovecotServer>(
-            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}, {"erin", "erinpw"}});
+            std::map<QString, QString>{{"alice", "alicepw"}, {"bob", "bobpw"}, {"carol", "carolpw"}, {"dave", "davepw"}, {"erin", "erinpw"}, {"frank", "frankpw"}});
         if (dovecot->error().isEmpty()) {
             for (int i = 1; i <= 3; ++i) dovecot->deliver("alice", Message(i));
             dovecot->deliver("bob", Message(9));
@@ -79,9 +81,10 @@ protected:
         ProgramTest::TearDown();
     }
 
-    MainForm& Start(const QString& user, const QString& password, const QByteArray& ini = {}, int apop = 0) {
-        WriteServer(QStringLiteral("SMTP=\r\nPOP3=127.0.0.1:%1\r\nMAIL=\r\nAPOP=%2\r\n")
-                        .arg(dovecot->pop3Port())
+    MainForm& Start(const QString& user, const QString& password, const QByteArray& ini = {}, int apop = 0,
+                    const QString& server = {}) {
+        WriteServer(QStringLiteral("SMTP=\r\nPOP3=%1\r\nMAIL=\r\nAPOP=%2\r\n")
+                        .arg(server.isEmpty() ? QStringLiteral("127.0.0.1:%1").arg(dovecot->pop3Port()) : server)
                         .arg(apop)
                         .toUtf8());
         WriteIdPass(QStringLiteral("[EXEINI]\r\nNAME=%1\r\nNAME2=%2\r\n").arg(user, password).toUtf8());
@@ -245,6 +248,56 @@ TEST_F(MailCheck, AnImapMailboxShowsItsUnseenCountOnTheBoardAndStaysAsItWas) {
         EXPECT_EQ(dovecot->flags("erin").toStdString(), before.toStdString());
     }
     EXPECT_EQ(Opens(), 2);  // and the cat show ran for each
+}
+
+// Push against Dovecot: a message saved into INBOX while the push connection idles starts the check,
+// and the board shows the new unseen count, long before any interval check would come.
+TEST_F(MailCheck, PushStartsTheCheckWhenDovecotTakesANewMessage) {
+    MainForm& main = Start("frank", "frankpw", "[EXEINI]\r\nNUMBER2=1440\r\n", 0,
+                           QStringLiteral("imap://127.0.0.1:%1").arg(dovecot->imapPort()));
+    // Real time bounds the waits on Dovecot; virtual time runs meanwhile.
+    const auto runUntil = [&](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 30000) loop->RunFor(20);
+        return done();
+    };
+    const int64_t idling = mail::PushIdling();
+    ASSERT_TRUE(runUntil([&] { return mail::PushIdling() > idling && Logins("frank", 1) >= 1; }));
+    EXPECT_EQ(main.checksStarted_, 0);
+    StopShowAfter(100);
+    ASSERT_TRUE(dovecot->save("frank", Message(30)));
+    ASSERT_TRUE(runUntil([&] { return forms::MsgFormLoaded() && forms::MsgForm().Text2.Text() == "1"; }));
+    EXPECT_EQ(main.checksStarted_, 1);
+    Finish();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(dovecot->flags("frank").count(QStringLiteral("\\Seen")), 0);
+}
+
+// The push connection takes the certificate the person trusted for the server, as the check does; one
+// it cannot verify keeps it from idling but shows nothing (the next interval check asks about it).
+TEST_F(MailCheck, PushTakesTheTrustedCertificateAndSaysNothingOfAnUntrustedOne) {
+    platform::NMailClearTrustedCertificates();
+    const QString server = QStringLiteral("imaps://127.0.0.1:%1").arg(dovecot->imapsPort());
+    for (const bool pinned : {false, true}) {
+        SCOPED_TRACE(pinned ? "trusted" : "not trusted");
+        forms::DestroyAll();
+        Settle();
+        if (pinned) {
+            folder.write(QStringLiteral("★MailData/iniCert.ini"),
+                         QStringLiteral("[127.0.0.1:%1]\r\nSHA256=%2\r\n").arg(dovecot->imapsPort()).arg(dovecot->fingerprint()).toUtf8());
+        }
+        const int64_t opened = mail::PushConnections(), idling = mail::PushIdling();
+        Start("frank", "frankpw", "[EXEINI]\r\nNUMBER2=1440\r\n", 0, server);
+        QElapsedTimer waited;
+        waited.start();
+        // Trusted: idling on the first connection. Not: a second one after the first back-off.
+        while (!(pinned ? mail::PushIdling() > idling : mail::PushConnections() >= opened + 2) && waited.elapsed() < 30000) loop->RunFor(20);
+        EXPECT_EQ(mail::PushIdling() > idling, pinned);
+        EXPECT_GE(mail::PushConnections(), opened + (pinned ? 1 : 2));
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_FALSE(platform::NMailLastCertificateProblem());
+    }
 }
 
 TEST_F(MailCheck, AnEmptyMailboxShowsNothing) {
@@ -862,4 +915,257 @@ TEST_F(StalledServer, TheLampAndAShowFromTheMenuLeaveTheChecksPaceAlone) {
                 EXPECT_EQ(log, alone) << "pipelining " << pipelining << ", beside " << other;
         }
     }
+}
+
+namespace {
+
+// An IMAP server played on the hand server in virtual time: every 20 ms it takes new connections,
+// greets them and answers each whole line it has heard. INBOX holds 3 messages, 2 of them unseen.
+class ImapResponder {
+public:
+    explicit ImapResponder(core::VirtualEventLoop& loop) : loop_(loop) { tick_.OnTimer = [this] { Serve(); }; }
+    std::string address() const { return "imap://" + hand.address(); }
+
+    std::string capabilities = "IMAP4rev1 SASL-IR AUTH=PLAIN IDLE";  // after the login
+    std::string loginAnswer = "OK";  // to the login, after the tag
+    bool silent = false;        // answers nothing more
+    bool hangUpAtOnce = false;  // closes every new connection before its greeting
+    testsupport::HandServer hand;
+    std::vector<int64_t> accepted;  // when each connection was taken (virtual ms)
+    struct Line {
+        std::string text;  // without its tag
+        int64_t at;
+    };
+    std::vector<std::vector<Line>> heard;  // by connection
+
+    // The connection that has EXAMINEd INBOX (the push connection), the last one first; -1 for none.
+    int Push() const {
+        for (int c = int(heard.size()) - 1; c >= 0; --c)
+            for (const Line& l : heard[c])
+                if (l.text == "EXAMINE INBOX") return c;
+        return -1;
+    }
+    // The push connection waits in IDLE, its go-ahead given, and the client has not closed it.
+    bool Idling() {
+        const int c = Push();
+        return c >= 0 && !heard[c].empty() && heard[c].back().text == "IDLE" && idleAnswered_[c] && !hand.ClosedByClient(c);
+    }
+    int Count(int c, const std::string& text) const {
+        return int(std::count_if(heard[c].begin(), heard[c].end(), [&](const Line& l) { return l.text == text; }));
+    }
+    void Say(int c, const std::string& bytes) { hand.Say(c, bytes); }
+
+private:
+    void Serve() {
+        for (int n = hand.TakeWaiting(); n > 0; --n) {
+            const int c = hand.Taken() - n;
+            accepted.push_back(loop_.Elapsed());
+            heard.emplace_back();
+            read_.push_back(0);
+            idleTag_.emplace_back();
+            idleAnswered_.push_back(false);
+            if (hangUpAtOnce) {
+                hand.HangUp(c);
+                continue;
+            }
+            hand.Say(c, "* OK [CAPABILITY IMAP4rev1 SASL-IR AUTH=PLAIN] hi\r\n");
+        }
+        for (int c = 0; c < hand.Taken(); ++c) {
+            const std::string all = hand.Heard(c);
+            for (size_t end; (end = all.find("\r\n", read_[c])) != std::string::npos;) {
+                std::string line = all.substr(read_[c], end - read_[c]);
+                read_[c] = end + 2;
+                std::string tag;
+                if (line.size() > 1 && line[0] == 'a' && line.find(' ') != std::string::npos) {
+                    tag = line.substr(0, line.find(' '));
+                    line.erase(0, tag.size() + 1);
+                }
+                heard[c].push_back({line, loop_.Elapsed()});
+                if (!silent) Answer(c, tag, line);
+            }
+        }
+    }
+    void Answer(int c, const std::string& tag, const std::string& line) {
+        if (line.rfind("AUTHENTICATE PLAIN", 0) == 0) {
+            Say(c, tag + " " + (loginAnswer == "OK" ? "OK [CAPABILITY " + capabilities + "] in" : loginAnswer) + "\r\n");
+        } else if (line == "CAPABILITY") {
+            Say(c, "* CAPABILITY " + capabilities + "\r\n" + tag + " OK\r\n");
+        } else if (line == "EXAMINE INBOX") {
+            Say(c, "* 3 EXISTS\r\n* 0 RECENT\r\n* OK [UNSEEN 2] first\r\n" + tag + " OK [READ-ONLY] done\r\n");
+        } else if (line == "IDLE") {
+            idleTag_[c] = tag;
+            idleAnswered_[c] = true;
+            Say(c, "+ idling\r\n");
+        } else if (line == "DONE") {
+            idleAnswered_[c] = false;
+            Say(c, idleTag_[c] + " OK idle done\r\n");
+        } else if (line == "STATUS INBOX (UNSEEN)") {
+            Say(c, "* STATUS INBOX (UNSEEN 2)\r\n" + tag + " OK\r\n");
+        } else if (line == "LOGOUT") {
+            Say(c, "* BYE\r\n" + tag + " OK\r\n");
+            hand.HangUp(c);
+        } else {
+            Say(c, tag + " BAD what\r\n");
+        }
+    }
+
+    core::VirtualEventLoop& loop_;
+    core::Timer tick_{20};
+    std::vector<size_t> read_;
+    std::vector<std::string> idleTag_;
+    std::vector<bool> idleAnswered_;
+};
+
+// Push against the played server: interval checking on (every 60 minutes, so that no interval check
+// comes meanwhile), new mail starting the mail program, and none chosen: a check shows nothing.
+class Push : public StalledServer {
+protected:
+    std::unique_ptr<ImapResponder> imap;
+    void SetUp() override {
+        StalledServer::SetUp();
+        imap = std::make_unique<ImapResponder>(*loop);
+        WriteServer(QByteArray("POP3=") + imap->address().c_str() + "\r\n");
+    }
+    void TearDown() override {
+        forms::DestroyAll();
+        imap.reset();
+        StalledServer::TearDown();
+    }
+    MainForm& StartIdling(const QByteArray& interval = "60") {
+        MainForm& main = Start("[EXEINI]\r\nNUMBER2=" + interval + "\r\nNUMBER3=1\r\n");
+        EXPECT_TRUE(loop->RunUntil([&] { return imap->Idling(); }, 10000));
+        return main;
+    }
+};
+
+}  // namespace
+
+// The push connection looks at INBOX read-only and idles; a message count grown past what it knew
+// starts one check within a second, through the interval's path; anything else starts none.
+TEST_F(Push, NewMailWhileIdlingStartsACheckWithinASecond) {
+    struct Case {
+        const char* said;
+        long checks;
+    };
+    for (const Case& c : {Case{"* 4 EXISTS\r\n", 1}, Case{"* 4 EXISTS\r\n* 1 RECENT\r\n", 1}, Case{"* 1 RECENT\r\n", 0},
+                          Case{"* 3 EXISTS\r\n", 0}, Case{"* 2 FETCH (FLAGS (\\Seen))\r\n", 0},
+                          Case{"* 1 EXPUNGE\r\n* 3 EXISTS\r\n", 1}, Case{"* 1 EXPUNGE\r\n", 0},
+                          Case{"* 5 EXISTS\r\n* 6 EXISTS\r\n", 1}}) {
+        SCOPED_TRACE(c.said);
+        forms::DestroyAll();
+        Settle();
+        MainForm& main = StartIdling();
+        const int push = imap->Push();
+        ASSERT_GE(push, 0);
+        const long before = main.checksStarted_;
+        imap->Say(push, c.said);
+        loop->RunFor(1000);
+        EXPECT_EQ(main.checksStarted_ - before, c.checks);
+        ASSERT_TRUE(FinishCheck());
+        EXPECT_TRUE(boxes.empty());
+        // The push connection said nothing but its login, EXAMINE and IDLE: no SELECT, no FETCH, no STORE.
+        ASSERT_GE(imap->heard[push].size(), 3u);
+        EXPECT_EQ(imap->heard[push][0].text.rfind("AUTHENTICATE PLAIN", 0), 0u);
+        EXPECT_EQ(imap->heard[push][1].text, "EXAMINE INBOX");
+        for (size_t i = 2; i < imap->heard[push].size(); ++i) EXPECT_EQ(imap->heard[push][i].text, "IDLE");
+    }
+}
+
+// Interval 0 opens no connection; turning interval checking on opens one, off closes it at once. A
+// server without IDLE is logged out of and not tried again until the settings change.
+TEST_F(Push, OnlyWhileIntervalCheckingIsOnAndTheServerOffersIdle) {
+    Start("[EXEINI]\r\nNUMBER2=0\r\nNUMBER3=1\r\n");
+    loop->RunFor(60000);
+    EXPECT_TRUE(imap->accepted.empty());
+    forms::SetForm().Text2.SetText("5");
+    ASSERT_TRUE(loop->RunUntil([&] { return imap->Idling(); }, 10000));
+    forms::SetForm().Text2.SetText("0");
+    EXPECT_TRUE(imap->hand.ClosedByClient(0));
+    EXPECT_EQ(imap->heard[0].back().text, "IDLE");  // cut off, not a word more
+
+    imap->capabilities = "IMAP4rev1 SASL-IR AUTH=PLAIN";
+    forms::SetForm().Text2.SetText("60");
+    ASSERT_TRUE(loop->RunUntil([&] { return imap->hand.Taken() == 2 && imap->hand.ClosedByClient(1); }, 10000));
+    loop->RunFor(30 * 60000);
+    EXPECT_EQ(imap->hand.Taken(), 2);
+    ASSERT_GE(imap->heard[1].size(), 2u);
+    EXPECT_EQ(imap->heard[1][imap->heard[1].size() - 2].text, "CAPABILITY");
+    EXPECT_EQ(imap->heard[1].back().text, "LOGOUT");
+
+    // Another server: tried again, and idling there.
+    imap->capabilities = "IMAP4rev1 SASL-IR AUTH=PLAIN IDLE";
+    ImapResponder other(*loop);
+    prog::Pop3Server = QString::fromStdString(other.address());
+    forms::OptionForm().Show();
+    forms::OptionForm().OKCommand_Click();
+    EXPECT_TRUE(loop->RunUntil([&] { return other.Idling(); }, 10000));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// IDLE is renewed (DONE, IDLE) every few minutes, well before 29; a dropped connection is opened again
+// after 1 s, then 2, 4 ... up to 5 minutes, with no box.
+TEST_F(Push, RenewedBefore29MinutesAndReopenedWithBackOff) {
+    MainForm& main = StartIdling("120");
+    loop->RunFor(29 * 60000);
+    ASSERT_EQ(imap->hand.Taken(), 1);
+    std::vector<int64_t> idles;
+    for (const auto& l : imap->heard[0])
+        if (l.text == "IDLE") idles.push_back(l.at);
+    ASSERT_GE(idles.size(), 2u);
+    for (size_t i = 1; i < idles.size(); ++i) EXPECT_LT(idles[i] - idles[i - 1], 29 * 60000);
+    EXPECT_EQ(imap->Count(0, "DONE"), int(idles.size()) - 1);
+    EXPECT_EQ(main.checksStarted_, 0);
+
+    imap->hangUpAtOnce = true;
+    imap->hand.HangUp(0);
+    imap->accepted[0] = loop->Elapsed();
+    loop->RunFor(35 * 60000);
+    std::vector<int> gaps;  // seconds from the drop to the first new connection, then between them
+    for (size_t i = 1; i < imap->accepted.size(); ++i) gaps.push_back(int((imap->accepted[i] - imap->accepted[i - 1] + 500) / 1000));
+    const std::vector<int> backOff = {1, 2, 4, 8, 16, 32, 64, 128, 256, 300, 300, 300};
+    ASSERT_GE(gaps.size(), backOff.size());
+    EXPECT_EQ(std::vector<int>(gaps.begin(), gaps.begin() + backOff.size()), backOff);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// A server that stops answering is noticed at the next round trip (within its reply limit) and left
+// for a new connection; a refused login on the push connection shows no box either.
+TEST_F(Push, ASilentServerIsNoticedAndARefusedLoginIsQuiet) {
+    StartIdling();
+    const int64_t quiet = loop->Elapsed();
+    imap->silent = true;
+    ASSERT_TRUE(loop->RunUntil([&] { return imap->hand.Taken() == 2; }, 10 * 60000));
+    EXPECT_LE(imap->accepted[1] - quiet, 5 * 60000 + 30000 + 1000 + 100);
+    EXPECT_TRUE(imap->hand.ClosedByClient(0));
+    EXPECT_EQ(imap->heard[0].back().text, "DONE");
+
+    imap->silent = false;
+    imap->loginAnswer = "NO [AUTHENTICATIONFAILED] no";
+    imap->hand.HangUp(1);
+    loop->RunFor(60000);
+    EXPECT_GE(imap->hand.Taken(), 5);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// The check runs while the push connection waits, on a connection of its own; closing the clock cuts
+// the push connection off at once.
+TEST_F(Push, ACheckRunsWhilePushWaitsAndClosingTheClockCutsItOff) {
+    MainForm& main = StartIdling("1");
+    const int64_t opened = mail::PushConnections();
+    main.Command8_Click();
+    ASSERT_TRUE(FinishCheck());
+    EXPECT_EQ(main.checksStarted_, 1);
+    ASSERT_EQ(imap->hand.Taken(), 2);
+    EXPECT_EQ(imap->Count(1, "STATUS INBOX (UNSEEN)"), 1);
+    EXPECT_EQ(imap->heard[1].back().text, "LOGOUT");
+    // And the interval's own checks come as before.
+    loop->RunFor(125000);
+    EXPECT_EQ(main.checksStarted_, 3);
+    EXPECT_TRUE(imap->Idling());
+    EXPECT_EQ(mail::PushConnections(), opened);
+
+    EXPECT_TRUE(CloseMainWindow());
+    EXPECT_TRUE(imap->hand.ClosedByClient(0));
+    EXPECT_EQ(imap->heard[0].back().text, "IDLE");
+    EXPECT_TRUE(boxes.empty());
 }

@@ -189,12 +189,33 @@ bool DovecotServer::renewCertificate() {
     return error_.isEmpty();
 }
 
+bool DovecotServer::killAndRestart() {
+    dovecot_.kill();
+    dovecot_.waitForFinished(5'000);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((accepts(pop3Port_) || accepts(pop3sPort_) || accepts(imapPort_) || accepts(imapsPort_)) &&
+           std::chrono::steady_clock::now() < deadline) {
+        QThread::msleep(20);
+    }
+    launch();
+    return error_.isEmpty();
+}
+
 QString DovecotServer::flags(const QString& user) const {
     QProcess p;
     p.start(QFileInfo::exists("/usr/bin/doveadm") ? "/usr/bin/doveadm" : "doveadm",
             {"-c", dir_.path() + "/dovecot.conf", "fetch", "-u", user, "uid flags", "mailbox", "INBOX", "all"});
     if (!p.waitForFinished(30'000)) return "doveadm did not answer";
     return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
+bool DovecotServer::save(const QString& user, const QByteArray& message) {
+    QProcess p;
+    p.start(QFileInfo::exists("/usr/bin/doveadm") ? "/usr/bin/doveadm" : "doveadm",
+            {"-c", dir_.path() + "/dovecot.conf", "save", "-u", user, "-m", "INBOX"});
+    p.write(message);
+    p.closeWriteChannel();
+    return p.waitForFinished(30'000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 void DovecotServer::launch() {

@@ -25,9 +25,15 @@ public:
     QString log() const;
     // A new self-signed certificate (another key too), served from the same ports after a restart.
     bool renewCertificate();
+    // Kills the server (no goodbye to its clients) and starts it again on the same ports, once the old
+    // one no longer answers there. False when it did not come back.
+    bool killAndRestart();
     // Puts a message into the user's Maildir/new (seen: into cur/, flagged as read); messages are
     // numbered in the order delivered.
     void deliver(const QString& user, const QByteArray& message, bool seen = false);
+    // Hands a message to Dovecot itself (doveadm save), as a delivery would: sessions idling on the
+    // user's INBOX hear of it at once. False when doveadm failed.
+    bool save(const QString& user, const QByteArray& message);
     // Every message of the user's INBOX with its flags, as doveadm tells them (its errors too).
     QString flags(const QString& user) const;
 
