@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # By hand, as root: the README's commands tried as a new user would, on clean Debian roots.
 #
-#   scripts/check-debian.sh 12|13 [run] [test] [package]     (default: all three steps)
+#   scripts/check-debian.sh 12|13 [run] [test] [package] [autopkgtest]     (default: all four steps)
 #
 # Makes a clean root of the release with debootstrap (minbase, plus git, ca-certificates and sudo,
 # nothing else), once, in $VELLUMINE_CHECK_DIR/debian-<release>/base (default /var/tmp/vellumine-check;
@@ -13,6 +13,11 @@
 #   test     as root: bash scripts/test.sh (the suite, the sanitizer suite and the fuzz run).
 #   package  as root: bash scripts/package.sh, then the .deb installed with apt into another fresh
 #            root, and the installed clock started there by an ordinary user (screenshot kept).
+#   autopkgtest  the package's own test (debian/tests) run by autopkgtest against the .deb, inside
+#            another fresh root with autopkgtest installed there (its null runner: the root is the
+#            testbed, and the test installs what it needs into it). The .deb is the package step's of
+#            this run, or one built as it builds it, or $VELLUMINE_CHECK_DEB when that names one.
+#            autopkgtest's output folder (with the test's screenshot) is kept beside the root.
 # Each step runs in namespaces of its own (mounts, processes), with no locale set (env -i), and its
 # log is kept beside the root. Prints a table: step, result, time. Needs root, debootstrap, the
 # Debian mirror this machine's apt uses ($VELLUMINE_MIRROR overrides it), and on this machine Xvfb,
@@ -28,8 +33,8 @@ case $release in
   *) usage ;;
 esac
 steps=("$@")
-[[ ${#steps[@]} -gt 0 ]] || steps=(run test package)
-for s in "${steps[@]}"; do [[ $s == run || $s == test || $s == package ]] || usage; done
+[[ ${#steps[@]} -gt 0 ]] || steps=(run test package autopkgtest)
+for s in "${steps[@]}"; do [[ $s == run || $s == test || $s == package || $s == autopkgtest ]] || usage; done
 [[ $(id -u) -eq 0 ]] || { echo "check-debian: needs root (debootstrap, chroot, mounts)" >&2; exit 1; }
 for tool in debootstrap unshare Xvfb openbox xdotool import; do
   command -v "$tool" >/dev/null || { echo "check-debian: $tool is missing on this machine" >&2; exit 1; }
@@ -86,7 +91,8 @@ copy_checkout() {
 
 # in_root ROOT USER COMMAND: runs COMMAND with bash in the root as USER, in a mount and process
 # namespace of its own (so that whatever it leaves running ends with it), with no locale and with the
-# X server's socket folder of this machine. DISPLAY goes in when set.
+# X server's socket folder of this machine (with IN_ROOT_PRIVATE_X=1 a private one instead: X servers
+# started inside keep their sockets to the root). DISPLAY goes in when set.
 in_root() (
   root=$1 user=$2 command=$3 home=/root
   [[ $user == root ]] || home=/home/$user
@@ -94,8 +100,8 @@ in_root() (
   # --kill-child then ends everything inside.
   exec unshare --mount --pid --fork --kill-child --propagation private bash -c '
     set -e
-    r=$1
-    shift
+    r=$1 private_x=$2
+    shift 2
     # The root is a mount point, as on a machine of its own: the tests that start the clock in mount
     # namespaces of their own change its propagation.
     mount --bind "$r" "$r"
@@ -104,8 +110,12 @@ in_root() (
     mount --bind /dev "$r/dev"
     mount --bind /dev/pts "$r/dev/pts"
     mount -t tmpfs tmpfs "$r/dev/shm"
-    mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"
-    exec chroot "$r" "$@"' _ "$root" \
+    if [[ $private_x == 1 ]]; then
+      mount -t tmpfs -o mode=1777 tmpfs "$r/tmp/.X11-unix"
+    else
+      mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix"
+    fi
+    exec chroot "$r" "$@"' _ "$root" "${IN_ROOT_PRIVATE_X:-0}" \
     runuser -u "$user" -- env -i HOME="$home" USER="$user" LOGNAME="$user" TERM=dumb \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin ${DISPLAY:+DISPLAY=$DISPLAY} \
     bash -c "$command"
@@ -190,15 +200,25 @@ step_test() {
   record "b" "test command: bash scripts/test.sh (as root)" "$status" "$(minutes $(($(date +%s) - t0))) | ${note:-see $log}; log $log"
 }
 
-# ---- (c) the package: built, installed with apt into another clean root, the installed clock started
-step_package() {
-  local root=$work/root-package target=$work/root-install log=$work/package.log shot=$work/installed-clock.png
-  local t0 status=FAIL note="" deb
-  t0=$(date +%s)
+# build_deb LOG: the .deb as scripts/package.sh builds it in a fresh root (root-package), once per run;
+# sets built_deb to its path.
+built_deb=""
+build_deb() {
+  local root=$work/root-package log=$1
+  [[ -z $built_deb ]] || return 0
   fresh_root "$root"
   copy_checkout "$root" /root/vellumine root
-  if in_root "$root" root "cd ~/vellumine && bash scripts/package.sh" >"$log" 2>&1 &&
-    deb=$(ls "$root"/root/vellumine/build/vellumine_*.deb 2>/dev/null | head -1) && [[ -n $deb ]]; then
+  in_root "$root" root "cd ~/vellumine && bash scripts/package.sh" >"$log" 2>&1 || return 1
+  built_deb=$(ls "$root"/root/vellumine/build/vellumine_*.deb 2>/dev/null | head -1)
+  [[ -n $built_deb ]]
+}
+
+# ---- (c) the package: built, installed with apt into another clean root, the installed clock started
+step_package() {
+  local target=$work/root-install log=$work/package.log shot=$work/installed-clock.png
+  local t0 status=FAIL note="" deb
+  t0=$(date +%s)
+  if build_deb "$log" && deb=$built_deb; then
     fresh_root "$target"
     cp "$deb" "$target/tmp/"
     if in_root "$target" root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
@@ -234,6 +254,39 @@ step_package() {
   record "c" "package: scripts/package.sh, apt install, start" "$status" "$(minutes $(($(date +%s) - t0))) | $note; screenshot $shot"
 }
 
+# ---- (d) the package's own test, run by autopkgtest against the .deb in a fresh root
+step_autopkgtest() {
+  local root=$work/root-autopkgtest log=$work/autopkgtest.log out=$work/autopkgtest-out t0 status=FAIL note deb verdict
+  t0=$(date +%s)
+  rm -rf "$out"
+  if [[ -n ${VELLUMINE_CHECK_DEB:-} ]]; then
+    deb=$(readlink -f "$VELLUMINE_CHECK_DEB")
+  elif build_deb "$work/package-build.log"; then
+    deb=$built_deb
+  else
+    record "d" "autopkgtest: debian/tests against the .deb" FAIL "$(minutes $(($(date +%s) - t0))) | no package built (log: $work/package-build.log)"
+    return
+  fi
+  fresh_root "$root"
+  copy_checkout "$root" /root/vellumine root
+  cp "$deb" "$root/tmp/"
+  # No service of what the test installs starts by itself (Dovecot's): the root shares this machine's
+  # network, and a chroot has no init to run them. Debian's chroot builders do the same.
+  printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
+  chmod 755 "$root/usr/sbin/policy-rc.d"
+  # -B: the tests run against the given .deb; the source tree is not built again.
+  if IN_ROOT_PRIVATE_X=1 in_root "$root" root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+      --no-install-recommends autopkgtest >/dev/null && \
+      autopkgtest -B --output-dir /root/autopkgtest-out /tmp/$(basename "$deb") /root/vellumine/ -- null" >"$log" 2>&1; then
+    status=PASS
+  fi
+  cp -a "$root/root/autopkgtest-out" "$out" 2>/dev/null || true
+  verdict=$(grep -E '^clock-and-mail +[A-Z]+' "$out/summary" 2>/dev/null | tr -s ' ' || true)
+  note="$(basename "$deb"); ${verdict:-no verdict}; log $log; output $out"
+  [[ ! -e $out/artifacts/notice-board.png ]] || note="$note; screenshot $out/artifacts/notice-board.png"
+  record "d" "autopkgtest: debian/tests against the .deb" "$status" "$(minutes $(($(date +%s) - t0))) | $note"
+}
+
 for s in "${steps[@]}"; do
   echo "check-debian: Debian $release, step $s (started $(date -u +%H:%M:%S) UTC)"
   "step_$s"
@@ -248,4 +301,4 @@ table=$work/table-$(date -u +%Y%m%dT%H%M%S).txt
     printf '%-4s %-52s %-6s %s\n' "$id" "$what" "$result" "$rest"
   done
 } | tee "$table"
-! grep -qE '^[abc] .* FAIL ' "$table"
+! grep -qE '^[abcd] .* FAIL ' "$table"

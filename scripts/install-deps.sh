@@ -37,8 +37,9 @@ packages=(
 )
 if [[ $kind == package || $kind == test ]]; then
   # debian/'s build (the rest of its build dependencies are the run list's); CPack's DEB generator
-  # (cmake --build build --target package): file, to find what to strip.
-  packages+=(debhelper file)
+  # (cmake --build build --target package): file, to find what to strip. build-essential: every
+  # source package's implied build dependency, which dpkg-checkbuilddeps asks for by name.
+  packages+=(debhelper file build-essential)
 fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
