@@ -35,9 +35,10 @@ packages=(
   libsecret-1-dev  # the desktop's keyring for the saved password
 )
 if [[ $kind == package || $kind == test ]]; then
-  # debian/'s build (the rest of its build dependencies are the run list's); CPack's DEB generator
-  # (cmake --build build --target package): file, to find what to strip.
-  packages+=(debhelper file)
+  # debian/'s build (the rest of its build dependencies are the run list's; dpkg-buildpackage asks for
+  # build-essential as every Debian build does); CPack's DEB generator (cmake --build build --target
+  # package): file, to find what to strip.
+  packages+=(build-essential debhelper file)
 fi
 if [[ $kind == test ]]; then
   packages+=(libgtest-dev libgmock-dev xvfb openbox xdotool x11-utils x11-apps imagemagick
