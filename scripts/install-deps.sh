@@ -27,7 +27,7 @@ apt_update() {
 # provided by libqt6core6t64) would look missing to dpkg every time. Qt's libraries come with
 # qt6-base-dev.
 packages=(
-  g++ cmake make pkg-config
+  g++ cmake make pkgconf
   dpkg-dev  # dpkg-buildflags: every build takes the release's hardening (scripts/buildflags.sh)
   qt6-base-dev
   libfluidsynth-dev timgm6mb-soundfont libasound2-dev
