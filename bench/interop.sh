@@ -25,8 +25,9 @@
 # Cyrus, Courier IMAP and GNU Mailutils imap4d: INBOX with seen, flagged and \Recent messages; our
 # check's count against the unseen count a plain IMAP session of its own (bench/imap_flags.py) reads,
 # every message's flags read by that session before and after our checks, the login kinds offered, and
-# whether the check with "APOP を使用する" ticked gets in (SCRAM-SHA-256 or CRAM-MD5). The push delay
-# has its column, filled by push_delay.
+# whether the check with "APOP を使用する" ticked gets in (SCRAM-SHA-256 or CRAM-MD5), and the push
+# delay: bench/push_delay idling on INBOX while PUSH_RUNS (10) messages are delivered one by one by the
+# server's own route, from each delivery to the check having the count the board shows (median, range).
 # A server that cannot be run here gets a row saying why. Each check runs under `timeout` (a hung
 # server costs at most ~40 s); the library's own reply limit (30 s) shows as such.
 # Servers installed or unpacked (apt-get download + dpkg-deb -x, since some conflict with the
@@ -48,9 +49,10 @@ runs=${2:-5}
 source bench/dovecot-conf.sh
 
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j2 --target pop3_check pop3_floor >/dev/null || { echo "build failed" >&2; exit 1; }
+cmake --build "$build" -j2 --target pop3_check pop3_floor push_delay >/dev/null || { echo "build failed" >&2; exit 1; }
 check=$(realpath "$build/bench/pop3_check")
 floor=$(realpath "$build/bench/pop3_floor")
+push_tool=$(realpath "$build/bench/push_delay")
 
 logs=$(realpath "$build")/interop-logs
 d=$(mktemp -d /tmp/vellumine-interop-XXXXXX)
@@ -782,10 +784,32 @@ done
 # ---------------------------------------------------------------------------------------------
 # The IMAP rows
 
-# push_delay NAME SERVER USER PASSWORD DELIVER: the push delay column, from a delivery through
-# DELIVER (a command whose last word is a message file) to the count on the board; what a tool that
-# measures it prints goes here. "—" until then.
-push_delay() { echo "—"; }
+# push_delay SERVER USER PASSWORD DELIVER [OPTIONS]: the push delay column, bench/push_delay's
+# median and range (seconds) from a delivery through DELIVER (a command whose last word is a message
+# file) to the check having the count the board shows, over $push_runs deliveries; "no IDLE", or why
+# it failed. The deliveries stay in INBOX, so each mailbox is timed on its last row only.
+push_runs=${PUSH_RUNS:-10}
+push_delay() {
+  local server=$1 user=$2 password=$3 deliver=$4 script out
+  shift 4
+  script=$(mktemp "$d/push-deliver-XXXXXX.sh")
+  # The delivery command runs under sh -c with the message on its standard input: a script that
+  # carries the delivery functions and the values they use.
+  {
+    declare -p d user_uid private 2>/dev/null
+    declare -f maildir_deliver cyrus_deliver 2>/dev/null
+    echo 'f=$(mktemp "$d/push-message-XXXXXX"); cat >"$f"'
+    echo "$deliver \"\$f\"; rc=\$?; rm -f \"\$f\"; exit \$rc"
+  } >"$script"
+  out=$(timeout $((push_runs * 40 + 60)) "$push_tool" "$server" "$user" "$password" "bash $script" --count "$push_runs" "$@" 2>&1)
+  if grep -q '^count ' <<<"$out"; then
+    sed -n 's/^count *median \([0-9.]*\) ms *range \([0-9.]*\)–\([0-9.]*\) ms.*/\1 \2 \3/p' <<<"$out" | head -1 |
+      awk '{ printf "%.3f (%.3f–%.3f)", $1 / 1000, $2 / 1000, $3 / 1000 }'
+  else
+    printf 'failed: %s' "$(grep -v '^delivery *[0-9]*: notice\|^$' <<<"$out" | head -1 | cut -c1-80)"
+  fi
+  printf "%s\n" "$out" >>"$d/push-delay.log"
+}
 # The flags of every message, "N FLAGS" a line, read by a session of its own after EXAMINE.
 read_flags() { "${flags_tool[@]}" flags 127.0.0.1 "$1" "$2" pw $3 2>&1; }
 
@@ -851,7 +875,18 @@ for name in "${imap_order[@]}"; do
     read -r om omin omax <<<"$(printf '%s\n' "${o[@]}" | stats)"
     timing="$om ($omin–$omax)"
   fi
-  printf '%-38s | %-52s | %-13s | %-30s | %-21s | %-44s | %s\n' "$name" "$offered" "$unseen" "$flags" "$timing" "$apop" \
-    "$(push_delay "$name" "$server" "$user" pw "${imap_deliver[$name]}")"
+  push="—"
+  if [[ -z $error ]]; then
+    push="on the next row"
+    next=""
+    for ((i = 0; i < ${#imap_order[@]}; i++)); do
+      [[ ${imap_order[i]} == "$name" ]] && next=${imap_order[i + 1]:-}
+    done
+    if [[ -z $next || ${imap_deliver[$next]:-} != "${imap_deliver[$name]}" || -n ${why[$next]:-} ]] ||
+       [[ -n ${INTEROP_ONLY:-} && $next != *"$INTEROP_ONLY"* ]]; then
+      push=$(push_delay "$server" "$user" pw "${imap_deliver[$name]}" "${extra_args[@]}")
+    fi
+  fi
+  printf '%-38s | %-52s | %-13s | %-30s | %-21s | %-44s | %s\n' "$name" "$offered" "$unseen" "$flags" "$timing" "$apop" "$push"
   if [[ -n $error ]]; then printf '%-38s   our check failed: %s\n' "" "$error"; fi
 done
