@@ -89,6 +89,7 @@ public:
     bool IntervalChecksHeld() const;
     uint32_t holdFrom_ = 0, holdMs_ = 0;  // on the millisecond counter
     int checkRunning_ = 0;  // a check talks to the server (its waits run other handlers; none starts another)
+    bool pushHeardMeanwhile_ = false;  // push news came while a check talked: one more check follows it
     int notifying_ = 0;     // checks done talking whose notice (board, cat show, hang-up) has not ended
     long checksStarted_ = 0;  // checks started since start-up
 

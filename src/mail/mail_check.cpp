@@ -51,6 +51,12 @@ void MainForm::CheckMail(bool byInterval) {
     core::Loop().Post([this, alive = std::weak_ptr<int>(alive_), count, byInterval] {
         if (!alive.expired()) NotifyMail(count, byInterval);
     });
+    if (pushHeardMeanwhile_) {
+        pushHeardMeanwhile_ = false;
+        core::Loop().Post([this, alive = std::weak_ptr<int>(alive_)] {
+            if (!alive.expired()) PushNews();
+        });
+    }
 }
 
 int32_t MainForm::TalkToServer() {

@@ -61,8 +61,13 @@ void MainForm::Timer1_Timer() {
 }
 
 void MainForm::PushNews() {
-    // Under the trigger's own rules: none while a check talks or while the server asked us to keep away.
-    if (Check3.Value() != 1 || checkRunning_ > 0 || IntervalChecksHeld()) return;
+    // Under the trigger's own rules: none while the server asked us to keep away, and none while a
+    // check talks. That check may have read its count before this message came, so one more follows it.
+    if (Check3.Value() != 1 || IntervalChecksHeld()) return;
+    if (checkRunning_ > 0) {
+        pushHeardMeanwhile_ = true;
+        return;
+    }
     Picture7_Click();
 }
 

@@ -1147,6 +1147,22 @@ TEST_F(Push, ASilentServerIsNoticedAndARefusedLoginIsQuiet) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// News heard while a check talks may have come after that check read its count: one more check
+// follows it, and only one.
+TEST_F(Push, NewsWhileACheckTalksBringsOneMoreCheckAfterIt) {
+    MainForm& main = StartIdling();
+    const int push = imap->Push();
+    main.Command8_Click();
+    ASSERT_GT(main.checkRunning_, 0);
+    imap->Say(push, "* 4 EXISTS\r\n");
+    loop->RunFor(20);
+    imap->Say(push, "* 5 EXISTS\r\n");
+    loop->RunFor(5000);
+    ASSERT_TRUE(FinishCheck());
+    EXPECT_EQ(main.checksStarted_, 2);
+    EXPECT_TRUE(boxes.empty());
+}
+
 // The check runs while the push connection waits, on a connection of its own; closing the clock cuts
 // the push connection off at once.
 TEST_F(Push, ACheckRunsWhilePushWaitsAndClosingTheClockCutsItOff) {
