@@ -80,12 +80,19 @@ Push::Opened Push::open(const std::string& user, const std::string& password, bo
     if (r != Result::Ok) return breakOff("メールボックスを開けませんでした。" + serverSays(line)), Opened::Failed;
     if (exists_ < 0) return breakOff("サーバーの EXAMINE の応答にメールの数がありません。"), Opened::Failed;
     uint64_t budget = kMaxAnswer;
-    return startIdle(news, budget) ? Opened::Idling : Opened::Failed;
+    if (!startIdle(news, budget)) return Opened::Failed;
+    // A message that came between EXAMINE and the go-ahead is news all the same: the next listen says so.
+    pending_ = news;
+    return Opened::Idling;
 }
 
 Push::Heard Push::listen(uint32_t limitMs) {
     Busy busy(*this);
     if (!usable()) return Heard::Lost;
+    if (pending_) {
+        pending_ = false;
+        return Heard::News;
+    }
     // The socket's own signals wake the wait: the loop need not look at it after every other event.
     QObject nudger;
     for (const auto signal : {&QIODevice::readyRead, &QIODevice::aboutToClose})

@@ -36,6 +36,7 @@ private:
 
     std::string idleTag_;
     int64_t exists_ = -1;
+    bool pending_ = false;  // news heard while open() started IDLE, not yet given by listen()
 };
 
 }  // namespace platform::imap
