@@ -94,7 +94,14 @@ int main(int argc, char** argv) {
             Heard heard = Heard::Nothing;
             while (heard == Heard::Nothing && Ms(start) < 30000) heard = push->listen(uint32_t(30000 - Ms(start)));
             if (heard != Heard::News) {
-                std::fprintf(stderr, "delivery %d: %s\n", i, heard == Heard::Lost ? push->error().c_str() : "no notice within 30 s");
+                // A delivery that failed explains a missing notice: say so rather than blame the server.
+                platform::Net().WaitUntil([&] { return delivery.state() == QProcess::NotRunning; }, 1000);
+                const std::string delivered = delivery.state() != QProcess::NotRunning ? " (the delivery still runs)"
+                                              : delivery.exitStatus() != QProcess::NormalExit || delivery.exitCode() != 0
+                                                  ? " (the delivery failed: " + delivery.readAllStandardError().trimmed().left(200).toStdString() + ")"
+                                                  : "";
+                std::fprintf(stderr, "delivery %d: %s%s\n", i, heard == Heard::Lost ? push->error().c_str() : "no notice within 30 s",
+                             delivered.c_str());
                 status = 1;
                 break;
             }
