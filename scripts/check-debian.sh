@@ -267,7 +267,7 @@ lint_package() {
     status=PASS
   fi
   note=$(grep -E '^[EWIPXO]: ' "$log" | cut -c1 | sort | uniq -c | awk '{printf "%s%s %s", (NR > 1 ? ", " : ""), $1, $2}' || true)
-  record "c'" "lintian -I --pedantic on the .changes (.dsc, .deb)" "$status" "$(head -1 "$log") | tags: ${note:-none}; log $log"
+  record "c'" "lintian -I --pedantic on the .changes (.dsc, .deb)" "$status" "$(grep -m1 '^Lintian v' "$log" || echo 'lintian did not run') | tags: ${note:-none}; log $log"
 }
 
 # ---- (d) the package's own test, run by autopkgtest against the .deb in a fresh root
