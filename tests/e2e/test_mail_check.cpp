@@ -369,7 +369,8 @@ TEST_F(MailCheck, PushComesBackQuietlyAfterTheServerIsKilledAndRestarted) {
     ASSERT_TRUE(dovecot.save("alice", MailMessage(1)));
     ASSERT_TRUE(Until([&] { return logins() == 3; }, 10000)) << "no check after the delivery:\n" << dovecot.log().toStdString();
     EXPECT_TRUE(WaitForWindow(kBoardTitle));
-    EXPECT_NE(Grab(face), before);
+    // Push may bring the board within the same second as the delivery: the hands move at the next one.
+    EXPECT_TRUE(Until([&] { return Grab(face) != before; }, 5000)) << "the clock stood still after the delivery";
     EXPECT_FALSE(FindWindow(QStringLiteral("エラー")));
 }
 
